@@ -1,0 +1,81 @@
+// Scene: what a scene file describes (renderer settings, objects with their transform, mesh lists
+// and texture parameters, and the camera, image and light that tarsk-render adds), and its loader.
+// Both tarsk-eval and tarsk-render read scenes through loadScene; every fault is a HostError whose
+// message names the file and the JSON path of the offending value.
+#pragma once
+
+#include "Keyed.h"
+#include "MeshLists.h"
+#include "Transform.h"
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+namespace tarsk::host {
+
+// One texture parameter as the scene gives it: raw JSON values per key time. Its type is checked
+// against the plug-in's registered parameter when it is set on an instance.
+struct ParamSetting {
+    std::string name;
+    std::string jsonPath;   // e.g. objects[0].texture.filter_type
+    std::vector<std::pair<double, nlohmann::json>> keys;
+};
+
+struct SceneObject {
+    std::string name;
+    std::string jsonPath;   // objects[i]
+    Transform objectToWorld;
+    Transform worldToObject;
+    Keyed<std::vector<TUtils::Vector3f>> vertices;
+    Keyed<std::vector<int32_t>> origFaces;
+    Keyed<std::vector<int32_t>> origFacesDegree;
+    Keyed<std::vector<int32_t>> faces;
+    std::string textureType;   // "TexPtex"
+    std::vector<ParamSetting> textureParams;
+
+    MeshLists meshAt(double time) const;
+};
+
+struct Camera {
+    Vec3 position{0, 0, 5};
+    Vec3 lookAt{0, 0, 0};
+    Vec3 up{0, 1, 0};
+    double fovDeg = 40;
+};
+
+struct Scene {
+    std::string path;      // the scene file as given
+    std::string baseDir;   // folder that relative paths in the scene are relative to
+
+    int threads = 1;
+    double frameTime = 0;
+    bool messageLog = true;
+    std::vector<SceneObject> objects;
+
+    // Rendering only; tarsk-eval accepts and ignores them.
+    Camera camera;
+    int width = 640;
+    int height = 480;
+    int spp = 1;
+    Vec3 background{0.05, 0.05, 0.06};
+    bool headlight = true;   // light from the camera when the scene gives no direction
+    Vec3 lightDirection{0, 0, -1};   // direction the light travels
+    double ambient = 0.15;
+    bool unlit = false;
+
+    const SceneObject* findObject(const std::string& name) const;
+};
+
+// Reads and checks a scene file. Throws HostError on malformed JSON, unknown keys, wrong types,
+// missing OBJ files and mesh lists that do not fit together.
+Scene loadScene(const std::string& path);
+
+// The same from an already parsed document; `label` prefixes messages, `baseDir` resolves paths.
+Scene parseScene(const nlohmann::json& doc, const std::string& label, const std::string& baseDir);
+
+// Joins a relative path onto `baseDir`; absolute paths are returned unchanged.
+std::string resolvePath(const std::string& baseDir, const std::string& path);
+
+}  // namespace tarsk::host
