@@ -1,0 +1,33 @@
+// Point filters: the single full-resolution texel under (u, v), for quad faces and for the
+// upright/inverted texel layout of triangle faces. Footprint, border modes and blur are ignored.
+#pragma once
+
+#include "Ptexture.h"
+
+PTEX_NAMESPACE_BEGIN
+
+class PtexPointFilter : public PtexFilter {
+ public:
+    explicit PtexPointFilter(PtexTexture* texture) : tx_(texture) {}
+    void release() override { delete this; }
+    void eval(float* result, int firstchan, int nchannels, int faceid, float u, float v, float uw1, float vw1,
+              float uw2, float vw2, float width, float blur) override;
+
+ private:
+    ~PtexPointFilter() override = default;
+    PtexTexture* tx_;
+};
+
+class PtexPointFilterTri : public PtexFilter {
+ public:
+    explicit PtexPointFilterTri(PtexTexture* texture) : tx_(texture) {}
+    void release() override { delete this; }
+    void eval(float* result, int firstchan, int nchannels, int faceid, float u, float v, float uw1, float vw1,
+              float uw2, float vw2, float width, float blur) override;
+
+ private:
+    ~PtexPointFilterTri() override = default;
+    PtexTexture* tx_;
+};
+
+PTEX_NAMESPACE_END
