@@ -23,6 +23,8 @@ public:
 
     const json& value() const { return v; }
     const std::string& path() const { return p; }
+    // "<file>: <path>", how messages name this value.
+    std::string where() const { return label + ": " + p; }
 
     [[noreturn]] void fail(const std::string& what) const
     {
@@ -218,7 +220,7 @@ SceneObject readObject(const Node& node, size_t index, const std::string& baseDi
 {
     node.requireObject({"name", "transform", "mesh", "texture"});
     SceneObject object;
-    object.jsonPath = node.path();
+    object.jsonPath = node.where();
     object.name = node.has("name") ? node.field("name").string() : "object" + std::to_string(index);
     if (node.has("transform")) {
         Node t = node.field("transform");
@@ -250,7 +252,7 @@ SceneObject readObject(const Node& node, size_t index, const std::string& baseDi
         Node param = texture.field(it.key());
         ParamSetting setting;
         setting.name = it.key();
-        setting.jsonPath = param.path();
+        setting.jsonPath = param.where();
         forEachKey(param, [&](const Node& value, double time) {
             if (value.value().is_string() && setting.name.size() > 5 &&
                 setting.name.compare(setting.name.size() - 5, 5, "_file") == 0)

@@ -19,13 +19,13 @@ namespace tarsk::host {
 // against the plug-in's registered parameter when it is set on an instance.
 struct ParamSetting {
     std::string name;
-    std::string jsonPath;   // e.g. objects[0].texture.filter_type
+    std::string jsonPath;   // e.g. "scene.json: objects[0].texture.filter_type"
     std::vector<std::pair<double, nlohmann::json>> keys;
 };
 
 struct SceneObject {
     std::string name;
-    std::string jsonPath;   // objects[i]
+    std::string jsonPath;   // "scene.json: objects[i]"
     Transform objectToWorld;
     Transform worldToObject;
     Keyed<std::vector<TUtils::Vector3f>> vertices;

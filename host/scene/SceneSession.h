@@ -15,6 +15,7 @@
 #include <vector>
 
 class PluginBase;
+class PluginInstance;
 class PluginLibrary;
 class MatrixGeometryObject;
 
@@ -52,7 +53,7 @@ public:
 
 private:
     struct Instance {
-        PluginBase* plugin = nullptr;
+        std::unique_ptr<PluginInstance> plugin;
         TUtils::TarskPluginInterface* control = nullptr;
         TUtils::TextureInterface* texture = nullptr;
         std::unique_ptr<MatrixGeometryObject> geometry;

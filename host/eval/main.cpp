@@ -1,0 +1,175 @@
+// tarsk-eval: evaluates a scene object's texture at shading points read from a POINTS.tsv file,
+// through the plug-in loaded as a renderer loads it, and prints "r g b a" per point per frame.
+// With --make-points it writes POINTS rows for hand-written (faceIndex, weightA, weightB) lines.
+#include "HostError.h"
+#include "PointEvaluation.h"
+#include "PointMaker.h"
+#include "Scene.h"
+#include "SceneSession.h"
+
+#include <tarsk/TextureInterface.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace tarsk::host;
+
+const char* kUsage =
+    "usage: tarsk-eval SCENE.json POINTS.tsv [--plugin PATH] [--object NAME] [--frames K]\n"
+    "       tarsk-eval --make-points SCENE.json REQUESTS.tsv [--object NAME] [--footprint S] [--correct-hits]\n"
+    "REQUESTS.tsv holds one 'faceIndex weightA weightB [thread]' per line ('-' reads stdin).\n";
+
+struct Options {
+    bool makePoints = false;
+    std::vector<std::string> files;
+    std::string plugin;
+    std::string object;
+    int frames = 1;
+    double footprint = 0.01;
+    bool correctHits = false;
+};
+
+long parseInteger(const std::string& option, const std::string& text, long lo, long hi)
+{
+    char* end = nullptr;
+    long v = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end || v < lo || v > hi)
+        throw HostError(option + " takes an integer from " + std::to_string(lo) + " to " + std::to_string(hi) +
+                        ", not '" + text + "'");
+    return v;
+}
+
+Options parseOptions(int argc, char** argv)
+{
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc)
+                throw HostError(arg + " needs a value");
+            return argv[++i];
+        };
+        if (arg == "--make-points")
+            o.makePoints = true;
+        else if (arg == "--plugin")
+            o.plugin = value();
+        else if (arg == "--object")
+            o.object = value();
+        else if (arg == "--frames")
+            o.frames = static_cast<int>(parseInteger(arg, value(), 1, 100000));
+        else if (arg == "--footprint") {
+            std::string v = value();
+            char* end = nullptr;
+            o.footprint = std::strtod(v.c_str(), &end);
+            if (v.empty() || *end || !(o.footprint >= 0) || o.footprint > 1e30)
+                throw HostError("--footprint takes a length >= 0, not '" + v + "'");
+        } else if (arg == "--correct-hits")
+            o.correctHits = true;
+        else if (arg == "-h" || arg == "--help") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (arg.size() > 1 && arg[0] == '-')
+            throw HostError("unknown option '" + arg + "'\n" + kUsage);
+        else
+            o.files.push_back(arg);
+    }
+    if (o.files.size() != 2)
+        throw HostError(std::string("expected a scene file and a points file\n") + kUsage);
+    return o;
+}
+
+const SceneObject& pickObject(const Scene& scene, const std::string& name, int& index)
+{
+    if (scene.objects.empty())
+        throw HostError(scene.path + ": the scene has no objects");
+    if (name.empty()) {
+        index = 0;
+        return scene.objects[0];
+    }
+    for (size_t i = 0; i < scene.objects.size(); ++i)
+        if (scene.objects[i].name == name) {
+            index = static_cast<int>(i);
+            return scene.objects[i];
+        }
+    throw HostError("--object: the scene has no object named \"" + name + "\"");
+}
+
+int makePoints(const Options& o)
+{
+    Scene scene = loadScene(o.files[0]);
+    int index = 0;
+    const SceneObject& object = pickObject(scene, o.object, index);
+    std::vector<PointRequest> requests;
+    if (o.files[1] == "-") {
+        requests = readPointRequests(std::cin, "<stdin>");
+    } else {
+        std::ifstream in(o.files[1]);
+        if (!in)
+            throw HostError("cannot open requests file '" + o.files[1] + "'");
+        requests = readPointRequests(in, o.files[1]);
+    }
+    MeshLists lists = object.meshAt(scene.frameTime);
+    PointOptions options;
+    options.footprint = o.footprint;
+    options.correctHits = o.correctHits;
+    std::cout << pointsHeader() << '\n';
+    for (const PointRequest& r : requests) {
+        if (r.faceIndex < 0 || r.faceIndex >= lists.numTriangles())
+            std::fprintf(stderr, "warning: face index %d is outside the %d render triangles; its row has no geometry\n",
+                         r.faceIndex, lists.numTriangles());
+        writePointRow(std::cout, makePoint(lists, object.objectToWorld, r, options));
+    }
+    std::cout.flush();
+    return std::cout ? 0 : 1;
+}
+
+int evaluate(const Options& o)
+{
+    Scene scene = loadScene(o.files[0]);
+    int index = 0;
+    pickObject(scene, o.object, index);
+    std::vector<ShadingPoint> points = readPoints(o.files[1]);
+    for (size_t i = 0; i < points.size(); ++i)
+        if (points[i].thread >= scene.threads)
+            throw HostError(o.files[1] + ": point " + std::to_string(i + 1) + " names thread " +
+                            std::to_string(points[i].thread) + " but the renderer has " +
+                            std::to_string(scene.threads) + " thread(s) (renderer.threads)");
+
+    SceneSession session(scene, o.plugin.empty() ? defaultPluginPath() : o.plugin, scene.threads, scene.messageLog);
+    TUtils::TextureInterface& texture = *session.texture(index);
+    std::string out;
+    char line[160];
+    session.renderBegin();
+    for (int frame = 0; frame < o.frames; ++frame) {
+        session.frameBegin(scene.frameTime + frame);
+        std::vector<TUtils::Color> colors = evaluatePoints(texture, session.geometryObject(index), points, scene.threads);
+        session.frameEnd();
+        for (const TUtils::Color& c : colors) {
+            std::snprintf(line, sizeof line, "%.9g %.9g %.9g %.9g\n", c.r, c.g, c.b, c.a);
+            out += line;
+        }
+        std::fputs(out.c_str(), stdout);
+        out.clear();
+    }
+    session.renderEnd();
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        Options o = parseOptions(argc, argv);
+        return o.makePoints ? makePoints(o) : evaluate(o);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "error: %s\n", e.what());
+        return 1;
+    }
+}
