@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <numeric>
+#include <type_traits>
 #include <vector>
 
 PTEX_NAMESPACE_BEGIN
@@ -143,7 +144,13 @@ void averageT(const void* src, int sstride, int ures, int vres, void* dst, int n
             for (int u = 0; u < ures; ++u)
                 for (int ch = 0; ch < nchan; ++ch) sum[size_t(ch)] += double(float(row[u * nchan + ch]));
         }
-        for (int ch = 0; ch < nchan; ++ch) out[ch] = fromFloatValue<T>(float(sum[size_t(ch)] / double(count)));
+        // Integer types truncate the double mean itself: rounding it to float first could
+        // carry 254.99999 up to 255.
+        for (int ch = 0; ch < nchan; ++ch) {
+            const double mean = sum[size_t(ch)] / double(count);
+            if (std::is_integral<T>::value) out[ch] = T(mean);
+            else out[ch] = fromFloatValue<T>(float(mean));
+        }
         return;
     }
     std::vector<float> sum(size_t(nchan), 0.0f);
