@@ -50,8 +50,13 @@ class MemoryTexture::Data : public PtexFaceData {
             std::memcpy(result, texels_.data(), size_t(pixelSize_));
             return;
         }
-        if (!tiles_.empty() || u < 0 || v < 0 || u >= res_.u() || v >= res_.v()) {
+        if (u < 0 || v < 0 || u >= res_.u() || v >= res_.v()) {
             std::memset(result, 0, size_t(pixelSize_));
+            return;
+        }
+        if (!tiles_.empty()) {
+            const int tw = tileRes_.u(), th = tileRes_.v();
+            tiles_[size_t((v / th) * (res_.u() / tw) + u / tw)]->getPixel(u % tw, v % th, result);
             return;
         }
         std::memcpy(result, texels_.data() + (size_t(v) * res_.u() + u) * pixelSize_, size_t(pixelSize_));
