@@ -1,0 +1,103 @@
+// Decoded texel data handed out as PtexFaceData: FaceBlock (a face image, tile, tiled face or
+// reduction owned by a reader, with a handle count so that eviction never frees data a caller
+// still holds) and ConstantFaceData (a texture-owned view of one texel: constant faces, the 1x1
+// averages and the zero-valued error face).
+#pragma once
+
+#include "PtexIO.h"
+#include "Ptexture.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+PTEX_NAMESPACE_BEGIN
+
+class PtexReader;
+class FaceBlock;
+
+// The tile directory of a tiled face: one block per tile, created on first use and kept until
+// the texture goes away (only the tiles' texels are evicted).
+struct TileTable {
+    Res tileRes;
+    int ntilesu = 0;
+    int ntiles = 0;
+    std::vector<PtexIO::FaceDataHeader> headers;
+    std::vector<uint64_t> offsets;
+    std::unique_ptr<std::atomic<FaceBlock*>[]> tiles;
+    std::vector<std::unique_ptr<FaceBlock>> owned;  // guarded by the reader's lock
+};
+
+class FaceBlock final : public PtexFaceData {
+ public:
+    enum Kind : uint8_t { kConstant, kPacked, kTiled };
+
+    // refs < 0: texels not resident (never loaded, or evicted); refs >= 0: resident, with that
+    // many handles held by callers. Readers take a handle with a compare-and-swap from a value
+    // >= 0, so a block evicted (0 -> -1 under the reader's lock) can never be handed out.
+    std::atomic<int> refs{-1};
+    std::atomic<uint64_t> lastUse{0};
+
+    PtexReader* reader = nullptr;
+    bool level0 = false;  // level-0 data (full resolution), premultiplied at decode if asked
+    Kind kind = kConstant;
+    Res blockRes;
+    int pixelSize = 0;
+    size_t bytes = 0;  // bytes of decoded data accounted to the memory total
+    std::unique_ptr<uint8_t[]> pixels;
+    std::unique_ptr<TileTable> tileTable;
+
+    // Links of the least-recently-used list of evictable blocks (guarded by its mutex).
+    FaceBlock* lruPrev = nullptr;
+    FaceBlock* lruNext = nullptr;
+    bool inLru = false;
+
+    FaceBlock(PtexReader* owner, Res res_, int pixelSize_, bool isLevel0)
+        : reader(owner), level0(isLevel0), blockRes(res_), pixelSize(pixelSize_)
+    {
+    }
+
+    // Takes a handle if the block is resident; lock-free.
+    bool tryAcquire()
+    {
+        int r = refs.load(std::memory_order_acquire);
+        while (r >= 0) {
+            if (refs.compare_exchange_weak(r, r + 1, std::memory_order_acquire)) return true;
+        }
+        return false;
+    }
+
+    void release() override;
+    bool isConstant() override { return kind == kConstant; }
+    Ptex::Res res() override { return kind == kConstant ? Res(0, 0) : blockRes; }
+    void getPixel(int u, int v, void* result) override;
+    void* getData() override { return kind == kTiled ? nullptr : pixels.get(); }
+    bool isTiled() override { return kind == kTiled; }
+    Ptex::Res tileRes() override
+    {
+        return kind == kTiled ? tileTable->tileRes : (kind == kConstant ? Res(0, 0) : blockRes);
+    }
+    PtexFaceData* getTile(int tile) override;
+};
+
+// A view of one texel owned by the texture; release() has nothing to free.
+class ConstantFaceData final : public PtexFaceData {
+ public:
+    const uint8_t* value = nullptr;
+    int pixelSize = 0;
+
+    void release() override {}
+    bool isConstant() override { return true; }
+    Ptex::Res res() override { return Res(0, 0); }
+    void getPixel(int, int, void* result) override
+    {
+        if (result && value) memcpy(result, value, size_t(pixelSize));
+    }
+    void* getData() override { return const_cast<uint8_t*>(value); }
+    bool isTiled() override { return false; }
+    Ptex::Res tileRes() override { return Res(0, 0); }
+    PtexFaceData* getTile(int) override { return nullptr; }
+};
+
+PTEX_NAMESPACE_END

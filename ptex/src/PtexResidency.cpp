@@ -1,0 +1,140 @@
+// Memory and file-handle bookkeeping shared by the textures of one cache.
+
+#include "PtexResidency.h"
+
+#include "PtexFaceBlock.h"
+#include "PtexReader.h"
+
+#include <algorithm>
+#include <vector>
+
+PTEX_NAMESPACE_BEGIN
+
+DataResidency::DataResidency(int maxFiles, size_t maxMem) : _maxMem(maxMem), _maxFiles(maxFiles <= 0 ? 100 : maxFiles) {}
+
+DataResidency::~DataResidency() {}
+
+void DataResidency::addMemory(int64_t delta)
+{
+    int64_t now = _memUsed.fetch_add(delta, std::memory_order_relaxed) + delta;
+    int64_t peak = _peakMemUsed.load(std::memory_order_relaxed);
+    while (now > peak && !_peakMemUsed.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
+    }
+}
+
+void DataResidency::blockLoaded(FaceBlock* block)
+{
+    _epoch.fetch_add(1, std::memory_order_relaxed);
+    if (!_maxMem) return;
+    std::lock_guard<std::mutex> lock(_lruMutex);
+    if (block->inLru) return;
+    block->lruPrev = _lruTail;
+    block->lruNext = nullptr;
+    if (_lruTail)
+        _lruTail->lruNext = block;
+    else
+        _lruHead = block;
+    _lruTail = block;
+    block->inLru = true;
+}
+
+void DataResidency::unlinkLocked(FaceBlock* block)
+{
+    if (!block->inLru) return;
+    if (block->lruPrev)
+        block->lruPrev->lruNext = block->lruNext;
+    else
+        _lruHead = block->lruNext;
+    if (block->lruNext)
+        block->lruNext->lruPrev = block->lruPrev;
+    else
+        _lruTail = block->lruPrev;
+    block->lruPrev = block->lruNext = nullptr;
+    block->inLru = false;
+}
+
+void DataResidency::blockDropped(FaceBlock* block)
+{
+    std::lock_guard<std::mutex> lock(_lruMutex);
+    unlinkLocked(block);
+}
+
+void DataResidency::evictIfNeeded()
+{
+    if (!overLimit()) return;
+    std::lock_guard<std::mutex> lock(_lruMutex);
+    if (!overLimit()) return;
+    // Evict down to 7/8 of the limit so that eviction runs in batches, not on every load.
+    const int64_t target = int64_t(_maxMem - _maxMem / 8);
+    std::vector<FaceBlock*> candidates;
+    for (FaceBlock* b = _lruHead; b; b = b->lruNext)
+        if (b->refs.load(std::memory_order_relaxed) == 0) candidates.push_back(b);
+    std::stable_sort(candidates.begin(), candidates.end(), [](const FaceBlock* a, const FaceBlock* b) {
+        return a->lastUse.load(std::memory_order_relaxed) < b->lastUse.load(std::memory_order_relaxed);
+    });
+    for (FaceBlock* block : candidates) {
+        if (_memUsed.load(std::memory_order_relaxed) <= target) break;
+        PtexReader* reader = block->reader;
+        // Never wait for a reader's lock while holding the list: a reader that is loading
+        // takes the list's lock after its own.
+        if (!reader->tryLockForResidency()) continue;
+        if (reader->evictLocked(*block)) unlinkLocked(block);
+        reader->unlockForResidency();
+    }
+    _epoch.fetch_add(1, std::memory_order_relaxed);
+}
+
+void DataResidency::fileOpened(PtexReader* reader)
+{
+    std::lock_guard<std::mutex> lock(_filesMutex);
+    ++_totalOpens;
+    _openFiles.remove(reader);
+    _openFiles.push_back(reader);
+    // Close the least recently used handles beyond the limit, skipping textures that are
+    // reading right now (their lock is taken).
+    auto it = _openFiles.begin();
+    while (_openFiles.size() > size_t(_maxFiles) && it != _openFiles.end()) {
+        PtexReader* other = *it;
+        if (other == reader || !other->tryLockForResidency()) {
+            ++it;
+            continue;
+        }
+        it = _openFiles.erase(it);
+        other->closeHandleForResidencyLocked();
+        other->unlockForResidency();
+    }
+    _peakFilesOpen = std::max<uint64_t>(_peakFilesOpen, _openFiles.size());
+}
+
+void DataResidency::fileUsed(PtexReader* reader)
+{
+    std::lock_guard<std::mutex> lock(_filesMutex);
+    auto it = std::find(_openFiles.begin(), _openFiles.end(), reader);
+    if (it != _openFiles.end()) _openFiles.splice(_openFiles.end(), _openFiles, it);
+}
+
+void DataResidency::fileClosed(PtexReader* reader)
+{
+    std::lock_guard<std::mutex> lock(_filesMutex);
+    _openFiles.remove(reader);
+}
+
+uint64_t DataResidency::filesOpen() const
+{
+    std::lock_guard<std::mutex> lock(_filesMutex);
+    return _openFiles.size();
+}
+
+uint64_t DataResidency::peakFilesOpen() const
+{
+    std::lock_guard<std::mutex> lock(_filesMutex);
+    return _peakFilesOpen;
+}
+
+uint64_t DataResidency::totalOpens() const
+{
+    std::lock_guard<std::mutex> lock(_filesMutex);
+    return _totalOpens;
+}
+
+PTEX_NAMESPACE_END

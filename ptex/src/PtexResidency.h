@@ -1,0 +1,73 @@
+// DataResidency: a cache's bookkeeping of decoded data and open file handles across all its
+// textures. It keeps the memory total, evicts unreferenced blocks least recently used first
+// when the total passes maxMem (also from textures that are still held), and closes the file
+// handles of the least recently reading textures beyond maxFiles.
+#pragma once
+
+#include "PtexVersion.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <mutex>
+
+PTEX_NAMESPACE_BEGIN
+
+class FaceBlock;
+class PtexReader;
+
+class DataResidency {
+ public:
+    DataResidency(int maxFiles, size_t maxMem);
+    ~DataResidency();
+
+    size_t maxMem() const { return _maxMem; }
+    uint64_t epoch() const { return _epoch.load(std::memory_order_relaxed); }
+
+    // Memory accounting; delta may be negative.
+    void addMemory(int64_t delta);
+    uint64_t memUsed() const { return uint64_t(_memUsed.load(std::memory_order_relaxed)); }
+    uint64_t peakMemUsed() const { return uint64_t(_peakMemUsed.load(std::memory_order_relaxed)); }
+    bool overLimit() const { return _maxMem && _memUsed.load(std::memory_order_relaxed) > int64_t(_maxMem); }
+
+    // Called under the block's reader lock once a block became resident / before it is freed.
+    void blockLoaded(FaceBlock* block);
+    void blockDropped(FaceBlock* block);
+
+    // Evicts unreferenced blocks until the total is back under the limit. Must be called with
+    // no reader lock held by this thread.
+    void evictIfNeeded();
+
+    // File handles: called by a reader holding its own lock when it opened / used its handle.
+    void fileOpened(PtexReader* reader);
+    void fileUsed(PtexReader* reader);
+    void fileClosed(PtexReader* reader);  // reader closed its own handle (purge, destruction)
+    void countBlockRead() { _blockReads.fetch_add(1, std::memory_order_relaxed); }
+
+    uint64_t filesOpen() const;
+    uint64_t peakFilesOpen() const;
+    uint64_t totalOpens() const;
+    uint64_t blockReads() const { return _blockReads.load(std::memory_order_relaxed); }
+
+ private:
+    void unlinkLocked(FaceBlock* block);
+
+    const size_t _maxMem;
+    const int _maxFiles;
+    std::atomic<int64_t> _memUsed{0};
+    std::atomic<int64_t> _peakMemUsed{0};
+    std::atomic<uint64_t> _epoch{1};
+    std::atomic<uint64_t> _blockReads{0};
+
+    std::mutex _lruMutex;
+    FaceBlock* _lruHead = nullptr;
+    FaceBlock* _lruTail = nullptr;
+
+    mutable std::mutex _filesMutex;
+    std::list<PtexReader*> _openFiles;  // least recently used first
+    uint64_t _peakFilesOpen = 0;
+    uint64_t _totalOpens = 0;
+};
+
+PTEX_NAMESPACE_END

@@ -1,0 +1,95 @@
+// ptex-info: report on a Ptex file.
+//   ptex-info [-f] [-m] FILE     header, plus per-face info (-f) and meta data (-m)
+//   ptex-info --json FILE        the file's manifest (header, meta, faces, level hashes, samples)
+
+#include "PtexInfoText.h"
+#include "PtexManifest.h"
+
+#include <Ptexture.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+int usage()
+{
+    fprintf(stderr, "usage: ptex-info [-f] [-m] FILE\n       ptex-info --json FILE\n");
+    return 2;
+}
+
+// Error texts may span lines ("Can't open ptex file: X\n<reason>"); print them as one.
+std::string oneLine(std::string text)
+{
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    for (char& c : text)
+        if (c == '\n') c = ' ';
+    return text;
+}
+
+// Collects lazy-read errors, so that a file that opens but cannot be read fails too.
+class ErrorCollector : public PtexErrorHandler {
+ public:
+    void reportError(const char* error) override
+    {
+        if (first.empty()) first = oneLine(error ? error : "read error");
+    }
+    std::string first;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    bool json = false, faces = false, meta = false;
+    const char* path = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (!strcmp(argv[i], "--json"))
+            json = true;
+        else if (!strcmp(argv[i], "-f"))
+            faces = true;
+        else if (!strcmp(argv[i], "-m"))
+            meta = true;
+        else if (argv[i][0] == '-' && argv[i][1] != '\0')
+            return usage();
+        else if (!path)
+            path = argv[i];
+        else
+            return usage();
+    }
+    if (!path) return usage();
+
+    ErrorCollector errors;
+    PtexPtr<PtexCache> cache(PtexCache::create(1, 0, false, nullptr, &errors));
+    if (!cache) {
+        fprintf(stderr, "ptex-info: out of memory\n");
+        return 1;
+    }
+    Ptex::String error;
+    PtexTexture* texture = cache->get(path, error);
+    if (!texture) {
+        fprintf(stderr, "ptex-info: %s\n", oneLine(error.empty() ? "cannot read " + std::string(path) : error).c_str());
+        return 1;
+    }
+    std::string output;
+    if (json) {
+        output = tarsk::ptexinfo::manifestJson(*texture);
+    }
+    if (errors.first.empty()) {
+        if (json) {
+            fputs(output.c_str(), stdout);
+        } else {
+            fprintf(stdout, "file: %s\n", path);
+            tarsk::ptexinfo::printHeader(*texture, stdout);
+            if (faces) tarsk::ptexinfo::printFaces(*texture, stdout);
+            if (meta) tarsk::ptexinfo::printMetaData(*texture, stdout);
+        }
+    }
+    texture->release();
+    if (!errors.first.empty()) {
+        fprintf(stderr, "ptex-info: %s\n", errors.first.c_str());
+        return 1;
+    }
+    return 0;
+}
