@@ -1,11 +1,14 @@
 #include <tarsk/TarskMessageLog.h>
 #include <tarsk/TarskParameterList.h>
 
+#include <atomic>
 #include <cstring>
 
 namespace TUtils {
 
 namespace {
+
+std::atomic<int> liveLists{0};
 
 // Whether a value of kind `given` may be stored in a parameter registered as `registered`.
 // Bool parameters also take ints, since their members are ints and any non-zero value is true.
@@ -28,9 +31,12 @@ TarskParameterList::TarskParameterList(const TarskParameterListDesc& desc)
         slot.info = info;
         slots.push_back(std::move(slot));
     }
+    liveLists.fetch_add(1, std::memory_order_relaxed);
 }
 
-TarskParameterList::~TarskParameterList() = default;
+TarskParameterList::~TarskParameterList() { liveLists.fetch_sub(1, std::memory_order_relaxed); }
+
+int TarskParameterList::liveCount() noexcept { return liveLists.load(std::memory_order_relaxed); }
 
 TarskMessageLog& TarskParameterList::log() const noexcept
 {

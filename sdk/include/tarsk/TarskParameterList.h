@@ -51,6 +51,8 @@ public:
     void setMessageLog(TarskMessageLog* log) noexcept { messageLog = log; }
 
     int numParams() const noexcept { return static_cast<int>(slots.size()); }
+    // Lists alive in the process; lets a host check that every instance gave its list back.
+    static int liveCount() noexcept;
     const TarskParameterInfo& paramInfo(int index) const { return slots.at(static_cast<size_t>(index)).info; }
 
 private:
