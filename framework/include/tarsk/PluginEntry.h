@@ -7,6 +7,8 @@ class PluginLibDesc;
 #define TARSK_PLUGIN_EXPORT __attribute__((visibility("default")))
 
 extern "C" {
+// Defined by each plug-in library; a host reaches it through dlsym, never by linking.
+TARSK_PLUGIN_EXPORT PluginLibDesc* getLibDesc();
 using GetLibDescFunction = PluginLibDesc* (*)();
 }
 
