@@ -32,71 +32,64 @@ bool OrigMesh::setFaceDegrees(double, const TUtils::TarskPluginParameter*)
 
 bool OrigMesh::setVertices(double time, const TUtils::TarskPluginParameter* param)
 {
-    if (!param) {
-        fail("\"vertices\" is missing");
+    const TUtils::Vector3f* data = nullptr;
+    if (!readVectorList(time, param, "vertices", data, vertexCount))
         return false;
-    }
-    try {
-        const TUtils::Vector3f* data = nullptr;
-        int32_t count = 0;
-        if (!takeList(param->getVectorList(time), data, count)) {
-            fail("\"vertices\" gave an inconsistent list handle");
-            return false;
-        }
-        // Vector3f is three packed floats, so the list is also an array of 3 * count floats.
-        vertices = data ? &data->x : nullptr;
-        vertexCount = count;
-        verticesSet = true;
-        return true;
-    } catch (...) {
-        fail("\"vertices\" could not be read");
-        return false;
-    }
+    // Vector3f is three packed floats, so the list is also an array of 3 * count floats.
+    vertices = data ? &data->x : nullptr;
+    verticesSet = true;
+    return true;
 }
 
 bool OrigMesh::setFaceVertices(double time, const TUtils::TarskPluginParameter* param)
 {
-    if (!param) {
-        fail("\"origFaces\" is missing");
+    if (!readIntList(time, param, "origFaces", faceVertices, faceVertexCount))
         return false;
-    }
-    try {
-        const int32_t* data = nullptr;
-        int32_t count = 0;
-        if (!takeList(param->getIntList(time), data, count)) {
-            fail("\"origFaces\" gave an inconsistent list handle");
-            return false;
-        }
-        faceVertices = data;
-        faceVertexCount = count;
-        faceVerticesSet = true;
-        return true;
-    } catch (...) {
-        fail("\"origFaces\" could not be read");
-        return false;
-    }
+    faceVerticesSet = true;
+    return true;
 }
 
 bool OrigMesh::setNumFaces(double time, const TUtils::TarskPluginParameter* param)
 {
+    const int32_t* degrees = nullptr;
+    if (!readIntList(time, param, "origFacesDegree", degrees, numFaces))
+        return false;
+    numFacesSet = true;
+    return true;
+}
+
+bool OrigMesh::readIntList(double time, const TUtils::TarskPluginParameter* param, const char* listName,
+                           const int32_t*& data, int32_t& count) noexcept
+{
     if (!param) {
-        fail("\"origFacesDegree\" is missing");
+        fail("\"%s\" is missing", listName);
         return false;
     }
     try {
-        const int32_t* data = nullptr;
-        int32_t count = 0;
-        if (!takeList(param->getIntList(time), data, count)) {
-            fail("\"origFacesDegree\" gave an inconsistent list handle");
-            return false;
-        }
-        numFaces = count;
-        numFacesSet = true;
-        return true;
+        if (takeList(param->getIntList(time), data, count))
+            return true;
+        fail("\"%s\" gave an inconsistent list handle", listName);
     } catch (...) {
-        fail("\"origFacesDegree\" could not be read");
+        fail("\"%s\" could not be read", listName);
+    }
+    return false;
+}
+
+bool OrigMesh::readVectorList(double time, const TUtils::TarskPluginParameter* param, const char* listName,
+                              const TUtils::Vector3f*& data, int32_t& count) noexcept
+{
+    if (!param) {
+        fail("\"%s\" is missing", listName);
         return false;
     }
+    try {
+        if (takeList(param->getVectorList(time), data, count))
+            return true;
+        fail("\"%s\" gave an inconsistent list handle", listName);
+    } catch (...) {
+        fail("\"%s\" could not be read", listName);
+    }
+    return false;
 }
 
 void OrigMesh::fail(const char* format, ...) noexcept

@@ -28,26 +28,10 @@ OrigPolyMesh::~OrigPolyMesh() = default;
 
 bool OrigPolyMesh::setFaceDegrees(double time, const TUtils::TarskPluginParameter* param)
 {
-    if (!param) {
-        fail("\"origFacesDegree\" is missing");
+    if (!readIntList(time, param, "origFacesDegree", faceDegrees, faceDegreeCount))
         return false;
-    }
-    try {
-        TUtils::ListRef<int32_t> list = param->getIntList(time);
-        const bool consistent = list.count >= 0 && (list.count == 0 || list.data != nullptr);
-        if (consistent) {
-            faceDegrees = list.data;
-            faceDegreeCount = list.count;
-            faceDegreesSet = true;
-        }
-        list.release();
-        if (!consistent)
-            fail("\"origFacesDegree\" gave an inconsistent list handle");
-        return consistent;
-    } catch (...) {
-        fail("\"origFacesDegree\" could not be read");
-        return false;
-    }
+    faceDegreesSet = true;
+    return true;
 }
 
 void OrigPolyMesh::build()
