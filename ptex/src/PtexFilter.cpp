@@ -1,5 +1,5 @@
 // PtexFilter::getFilter: picks the filter object for a texture's mesh type and the options.
-#include <new>
+#include <cstring>
 
 #include "PtexPointFilter.h"
 #include "PtexSeparableFilter.h"
@@ -14,9 +14,12 @@ PtexFilter* makeFilter(PtexTexture* tx, const PtexFilter::Options& opts)
 {
     using FT = PtexFilter::FilterType;
     using Shape = PtexSeparableFilter::Shape;
-    switch (tx->meshType()) {
+    // Callers pass filter numbers outside the enumeration (-1, 9, ...): read the raw value.
+    int filterType = 0;
+    std::memcpy(&filterType, &opts.filter, sizeof filterType);
+    switch (int(tx->meshType())) {
         case Ptex::mt_quad:
-            switch (opts.filter) {
+            switch (filterType) {
                 case FT::f_point: return new PtexPointFilter(tx);
                 case FT::f_bilinear: return new PtexSeparableFilter(tx, opts, Shape::bilinear, 0.0f);
                 case FT::f_gaussian: return new PtexSeparableFilter(tx, opts, Shape::gaussian, 0.0f);
@@ -31,7 +34,7 @@ PtexFilter* makeFilter(PtexTexture* tx, const PtexFilter::Options& opts)
             }
         case Ptex::mt_triangle:
             // Every type but point selects the one triangle filter.
-            if (opts.filter == FT::f_point) return new PtexPointFilterTri(tx);
+            if (filterType == FT::f_point) return new PtexPointFilterTri(tx);
             return new PtexTriangleFilter(tx);
         default:
             return nullptr;

@@ -95,6 +95,7 @@ MemoryTexture* MemoryTexture::create(const Layout& layout, std::vector<Ptex::Fac
     };
     std::unique_ptr<MemoryTexture, Releaser> tx(new MemoryTexture());
     tx->layout_ = layout;
+    std::memcpy(&tx->meshTypeRaw_, &layout.meshType, sizeof tx->meshTypeRaw_);
     tx->faces_ = std::move(faces);
     const int nc = layout.numChannels;
     const int pixelSize = Ptex::DataSize(layout.dataType) * nc;
@@ -187,7 +188,7 @@ void MemoryTexture::release() { delete this; }
 PtexTexture::Info MemoryTexture::getInfo()
 {
     Info info;
-    info.meshType = layout_.meshType;
+    info.meshType = meshType();
     info.dataType = layout_.dataType;
     info.uBorderMode = layout_.uBorderMode;
     info.vBorderMode = layout_.vBorderMode;

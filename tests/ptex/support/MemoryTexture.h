@@ -41,7 +41,8 @@ class MemoryTexture : public PtexTexture {
     void release() override;
     const char* path() override { return "memory"; }
     Info getInfo() override;
-    Ptex::MeshType meshType() override { return layout_.meshType; }
+    // Converted from the raw value, which tests may set outside the enumeration.
+    Ptex::MeshType meshType() override { return static_cast<Ptex::MeshType>(meshTypeRaw_); }
     Ptex::DataType dataType() override { return layout_.dataType; }
     Ptex::BorderMode uBorderMode() override { return layout_.uBorderMode; }
     Ptex::BorderMode vBorderMode() override { return layout_.vBorderMode; }
@@ -71,6 +72,7 @@ class MemoryTexture : public PtexTexture {
     ~MemoryTexture() override;
 
     Layout layout_;
+    int meshTypeRaw_ = 0;
     std::vector<Ptex::FaceInfo> faces_;
     std::vector<std::unique_ptr<Face>> faceData_;
     Ptex::FaceInfo emptyInfo_;
