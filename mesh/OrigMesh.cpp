@@ -25,12 +25,12 @@ bool takeList(TUtils::ListRef<T> list, const T*& data, int32_t& count) noexcept
 
 OrigMesh::~OrigMesh() = default;
 
-bool OrigMesh::setFaceDegrees(double, const TUtils::TarskPluginParameter*)
+bool OrigMesh::setFaceDegrees(double, const TUtils::TarskPluginParameter*) noexcept
 {
     return true;
 }
 
-bool OrigMesh::setVertices(double time, const TUtils::TarskPluginParameter* param)
+bool OrigMesh::setVertices(double time, const TUtils::TarskPluginParameter* param) noexcept
 {
     const TUtils::Vector3f* data = nullptr;
     if (!readVectorList(time, param, "vertices", data, vertexCount))
@@ -41,7 +41,7 @@ bool OrigMesh::setVertices(double time, const TUtils::TarskPluginParameter* para
     return true;
 }
 
-bool OrigMesh::setFaceVertices(double time, const TUtils::TarskPluginParameter* param)
+bool OrigMesh::setFaceVertices(double time, const TUtils::TarskPluginParameter* param) noexcept
 {
     if (!readIntList(time, param, "origFaces", faceVertices, faceVertexCount))
         return false;
@@ -49,7 +49,7 @@ bool OrigMesh::setFaceVertices(double time, const TUtils::TarskPluginParameter* 
     return true;
 }
 
-bool OrigMesh::setNumFaces(double time, const TUtils::TarskPluginParameter* param)
+bool OrigMesh::setNumFaces(double time, const TUtils::TarskPluginParameter* param) noexcept
 {
     const int32_t* degrees = nullptr;
     if (!readIntList(time, param, "origFacesDegree", degrees, numFaces))

@@ -24,26 +24,26 @@ public:
 
     virtual ~OrigMesh();
 
-    // Builds the per-triangle tables. Never throws; check valid() afterwards.
-    virtual void build() = 0;
+    // Builds the per-triangle tables; check valid() afterwards.
+    virtual void build() noexcept = 0;
     // Corner k of t's original face, in the numbering that honours `reverse`: a pointer to its
     // x, y, z inside the host's "vertices" storage.
-    virtual const float* getVertex(int t, int k) const = 0;
-    virtual int getFaceDegree(int t) const = 0;
+    virtual const float* getVertex(int t, int k) const noexcept = 0;
+    virtual int getFaceDegree(int t) const noexcept = 0;
     // The per-face entry of t's face; its type is fixed by the concrete class.
-    virtual const void* getFace(int t) const = 0;
+    virtual const void* getFace(int t) const noexcept = 0;
     // Turns a corner in stored ("origFaces") order into the numbering getVertex takes. The map is
     // its own inverse.
-    virtual void mapCorner(int t, int& k) const = 0;
+    virtual void mapCorner(int t, int& k) const noexcept = 0;
     // Takes the face degrees from "origFacesDegree". The triangle form needs none and accepts
     // anything, a missing parameter included.
-    virtual bool setFaceDegrees(double time, const TUtils::TarskPluginParameter* param);
+    virtual bool setFaceDegrees(double time, const TUtils::TarskPluginParameter* param) noexcept;
 
     // Reading operations: a null parameter or an inconsistent list handle answers false and keeps
     // nothing. Otherwise the element pointer (or count) is kept and the handle released at once.
-    bool setVertices(double time, const TUtils::TarskPluginParameter* param);
-    bool setFaceVertices(double time, const TUtils::TarskPluginParameter* param);
-    bool setNumFaces(double time, const TUtils::TarskPluginParameter* param);
+    bool setVertices(double time, const TUtils::TarskPluginParameter* param) noexcept;
+    bool setFaceVertices(double time, const TUtils::TarskPluginParameter* param) noexcept;
+    bool setNumFaces(double time, const TUtils::TarskPluginParameter* param) noexcept;
 
     // True once build() has succeeded. error() then is empty; otherwise it says why the mesh is
     // unusable (not built yet, a list missing, or the first fault found in the lists).

@@ -26,7 +26,7 @@ int64_t trianglesOf(int32_t degree)
 
 OrigPolyMesh::~OrigPolyMesh() = default;
 
-bool OrigPolyMesh::setFaceDegrees(double time, const TUtils::TarskPluginParameter* param)
+bool OrigPolyMesh::setFaceDegrees(double time, const TUtils::TarskPluginParameter* param) noexcept
 {
     if (!readIntList(time, param, "origFacesDegree", faceDegrees, faceDegreeCount))
         return false;
@@ -34,7 +34,7 @@ bool OrigPolyMesh::setFaceDegrees(double time, const TUtils::TarskPluginParamete
     return true;
 }
 
-void OrigPolyMesh::build()
+void OrigPolyMesh::build() noexcept
 {
     dropTables();
     numTriangles = 0;
@@ -59,8 +59,8 @@ void OrigPolyMesh::build()
         const int32_t degree = faceDegrees[face];
         const int64_t corners = std::max<int64_t>(degree, 0);
         if (indexCount + corners > faceVertexCount) {
-            fail("face %d (degree %d) needs \"origFaces\" elements up to %lld, but it holds %d", face,
-                 degree, static_cast<long long>(indexCount + corners), faceVertexCount);
+            fail("face %d (degree %d) needs %lld \"origFaces\" indices in all, but the list holds %d",
+                 face, degree, static_cast<long long>(indexCount + corners), faceVertexCount);
             return;
         }
         if (!checkVertexIndices(face, indexCount, corners))
@@ -122,7 +122,7 @@ void OrigPolyMesh::build()
     succeed();
 }
 
-const float* OrigPolyMesh::getVertex(int t, int k) const
+const float* OrigPolyMesh::getVertex(int t, int k) const noexcept
 {
     const int32_t face = triangleFace[t];
     const int32_t degree = faceDegrees[face];
@@ -131,17 +131,17 @@ const float* OrigPolyMesh::getVertex(int t, int k) const
     return vertexData(faceRecords[face].vertexIndices[stored]);
 }
 
-int OrigPolyMesh::getFaceDegree(int t) const
+int OrigPolyMesh::getFaceDegree(int t) const noexcept
 {
     return faceDegrees[triangleFace[t]];
 }
 
-const void* OrigPolyMesh::getFace(int t) const
+const void* OrigPolyMesh::getFace(int t) const noexcept
 {
     return &faceRecords[triangleFace[t]];
 }
 
-void OrigPolyMesh::mapCorner(int t, int& k) const
+void OrigPolyMesh::mapCorner(int t, int& k) const noexcept
 {
     if (reverse) {
         const int32_t degree = faceDegrees[triangleFace[t]];

@@ -19,14 +19,14 @@ public:
 
     // Needs "origFaces" to hold the indices of every face (the sum of the positive degrees), each
     // naming a vertex, and the render-triangle and Ptex-id counts to fit a signed 32-bit integer.
-    void build() override;
-    const float* getVertex(int t, int k) const override;
-    int getFaceDegree(int t) const override;
+    void build() noexcept override;
+    const float* getVertex(int t, int k) const noexcept override;
+    int getFaceDegree(int t) const noexcept override;
     // The OrigFace of t's face; the same record for all of the face's triangles.
-    const void* getFace(int t) const override;
-    void mapCorner(int t, int& k) const override;
+    const void* getFace(int t) const noexcept override;
+    void mapCorner(int t, int& k) const noexcept override;
     // Keeps the element pointer and count of "origFacesDegree"; false for a missing parameter.
-    bool setFaceDegrees(double time, const TUtils::TarskPluginParameter* param) override;
+    bool setFaceDegrees(double time, const TUtils::TarskPluginParameter* param) noexcept override;
 
     // Typed forms of the tables, for a valid mesh: t's face, t's record, face i's record.
     int32_t faceOfTriangle(int t) const noexcept { return triangleFace[t]; }

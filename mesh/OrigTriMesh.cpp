@@ -5,7 +5,7 @@
 
 OrigTriMesh::~OrigTriMesh() = default;
 
-void OrigTriMesh::build()
+void OrigTriMesh::build() noexcept
 {
     dropTables();
     numTriangles = 0;
@@ -37,24 +37,24 @@ void OrigTriMesh::build()
     succeed();
 }
 
-const float* OrigTriMesh::getVertex(int t, int k) const
+const float* OrigTriMesh::getVertex(int t, int k) const noexcept
 {
     // Reversed, corner 0 stays and corners 1 and 2 swap.
     const int stored = reverse ? (3 - k) % 3 : k;
     return vertexData(faceTable[t][stored]);
 }
 
-int OrigTriMesh::getFaceDegree(int) const
+int OrigTriMesh::getFaceDegree(int) const noexcept
 {
     return 3;
 }
 
-const void* OrigTriMesh::getFace(int t) const
+const void* OrigTriMesh::getFace(int t) const noexcept
 {
     return &faceTable[t];
 }
 
-void OrigTriMesh::mapCorner(int, int& k) const
+void OrigTriMesh::mapCorner(int, int& k) const noexcept
 {
     if (reverse)
         k = (3 - k) % 3;

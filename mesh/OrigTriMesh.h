@@ -13,13 +13,13 @@ public:
 
     // Needs "origFaces" to hold 3 * numFaces indices, each naming a vertex. The values of
     // "origFacesDegree" are not read: every face is a triangle.
-    void build() override;
-    const float* getVertex(int t, int k) const override;
-    int getFaceDegree(int t) const override;
+    void build() noexcept override;
+    const float* getVertex(int t, int k) const noexcept override;
+    int getFaceDegree(int t) const noexcept override;
     // The address of the table entry that points at triangle t's three stored vertex indices
     // (a `const int32_t* const*`).
-    const void* getFace(int t) const override;
-    void mapCorner(int t, int& k) const override;
+    const void* getFace(int t) const noexcept override;
+    void mapCorner(int t, int& k) const noexcept override;
 
 private:
     void dropTables() noexcept override;
