@@ -137,18 +137,28 @@ void PtexWriterBase::storeMeta(const char* key, MetaDataType type, const void* v
         setError(std::string("PtexWriter error: meta data size <= 0 for \"") + key + "\"");
         return;
     }
-    PtexWriterMetaEntry entry;
-    entry.key = key;
-    entry.type = type;
-    const uint8_t* bytes = static_cast<const uint8_t*>(value);
-    entry.data.assign(bytes, bytes + size_t(elementSize) * size_t(count));
-    _metaChanged = true;
-    auto found = _metaIndex.find(entry.key);
-    if (found != _metaIndex.end()) {
-        _meta[found->second] = std::move(entry);
-    } else {
-        _metaIndex.emplace(entry.key, _meta.size());
-        _meta.push_back(std::move(entry));
+    // Sizes are stored in 32 bits.
+    const uint64_t size = uint64_t(elementSize) * uint64_t(count);
+    if (size > 0x7fffffffu) {
+        setError(std::string("PtexWriter error: meta data too large for \"") + key + "\"");
+        return;
+    }
+    try {
+        PtexWriterMetaEntry entry;
+        entry.key = key;
+        entry.type = type;
+        const uint8_t* bytes = static_cast<const uint8_t*>(value);
+        entry.data.assign(bytes, bytes + size);
+        _metaChanged = true;
+        auto found = _metaIndex.find(entry.key);
+        if (found != _metaIndex.end()) {
+            _meta[found->second] = std::move(entry);
+        } else {
+            _metaIndex.emplace(entry.key, _meta.size());
+            _meta.push_back(std::move(entry));
+        }
+    } catch (const std::exception&) {
+        setError("PtexWriter error: out of memory");
     }
 }
 

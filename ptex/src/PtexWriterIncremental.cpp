@@ -91,6 +91,16 @@ bool PtexIncrWriter::writeFace(int faceid, const FaceInfo& info, const void* dat
 {
     // Once an error is recorded nothing more is appended, and callers learn it at once.
     if (_closed || hasError()) return false;
+    try {
+        return appendFace(faceid, info, data, stride);
+    } catch (const std::exception&) {
+        setError("PtexWriter error: out of memory");
+        return false;
+    }
+}
+
+bool PtexIncrWriter::appendFace(int faceid, const FaceInfo& info, const void* data, int stride)
+{
     FaceInfo stored;
     if (!prepareFaceInfo(faceid, info, data, stored)) return false;
     const int ures = stored.res.u(), vres = stored.res.v();
@@ -150,6 +160,23 @@ bool PtexIncrWriter::close(String& error)
         return false;
     }
     _closed = true;
+    try {
+        appendMetaRecord();
+    } catch (const std::exception&) {
+        setError("PtexWriter error: out of memory");
+    }
+    finishHeader();
+    if (std::fclose(_file) != 0 && !hasError()) setError("PtexWriter error: file write failed");
+    _file = nullptr;
+    if (hasError()) {
+        error = closeError();
+        return false;
+    }
+    return true;
+}
+
+void PtexIncrWriter::appendMetaRecord()
+{
     if (!hasError() && !_meta.empty()) {
         // All entries go into one record, inline whatever their size.
         std::vector<const PtexWriterMetaEntry*> entries;
@@ -168,8 +195,12 @@ bool PtexIncrWriter::close(String& error)
             appendRecord(record);
         }
     }
-    // Files from before the edit position existed are scanned to their end by readers and get
-    // no header update.
+}
+
+// Files from before the edit position existed are scanned to their end by readers and get no
+// header update.
+void PtexIncrWriter::finishHeader()
+{
     if (!hasError() && _editDataPos != 0) {
         if (std::fseek(_file, 0, SEEK_END) != 0) {
             setError("PtexWriter error: file write failed");
@@ -185,13 +216,6 @@ bool PtexIncrWriter::close(String& error)
                 setError("PtexWriter error: file write failed");
         }
     }
-    if (std::fclose(_file) != 0 && !hasError()) setError("PtexWriter error: file write failed");
-    _file = nullptr;
-    if (hasError()) {
-        error = closeError();
-        return false;
-    }
-    return true;
 }
 
 PTEX_NAMESPACE_END

@@ -25,7 +25,10 @@ class PtexIncrWriter : public PtexWriterBase {
  private:
     PtexIncrWriter(const char* path, std::FILE* file, MeshType mt, DataType dt, int nchannels, int alphachan,
                    int nfaces);
+    bool appendFace(int faceid, const FaceInfo& info, const void* data, int stride);
     bool appendRecord(const PtexWriterEncoding::Bytes& record);
+    void appendMetaRecord();
+    void finishHeader();
 
     std::FILE* _file;
     uint32_t _extHeaderSize = 0;

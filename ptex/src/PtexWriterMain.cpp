@@ -82,7 +82,12 @@ void PtexMainWriter::setExistingFile(std::unique_ptr<FaceSource> source, BorderM
 bool PtexMainWriter::writeFace(int faceid, const FaceInfo& info, const void* data, int stride)
 {
     if (_closed || hasError()) return false;
-    return addFace(faceid, info, data, stride);
+    try {
+        return addFace(faceid, info, data, stride);
+    } catch (const std::exception&) {
+        setError("PtexWriter error: out of memory");
+        return false;
+    }
 }
 
 bool PtexMainWriter::writeConstantFace(int faceid, const FaceInfo& info, const void* data)
@@ -233,17 +238,23 @@ bool PtexMainWriter::close(String& error)
     const std::string tmpPath = _path + ".new";
     bool wroteTmp = false;
     if (!hasError() && mustWrite) {
-        if (fillUnwrittenFaces()) {
-            int maxKey = 0;
-            for (const FaceInfo& info : _infos)
-                if (!info.isConstant()) maxKey = PtexUtils::max(maxKey, reductionKey(info));
-            const int nlevels = _genmipmaps ? 1 + PtexUtils::max(0, maxKey - 2) : 1;
-            std::vector<Level> levels(static_cast<size_t>(nlevels));
-            if (buildReductions(levels)) {
-                PtexWriterFlags::setNeighborhoodConstant(_infos, _constData, _pixelSize, _meshType, _uBorderMode,
-                                                         _vBorderMode);
-                wroteTmp = writeFile(tmpPath, levels);
+        try {
+            if (fillUnwrittenFaces()) {
+                int maxKey = 0;
+                for (const FaceInfo& info : _infos)
+                    if (!info.isConstant()) maxKey = PtexUtils::max(maxKey, reductionKey(info));
+                const int nlevels = _genmipmaps ? 1 + PtexUtils::max(0, maxKey - 2) : 1;
+                std::vector<Level> levels(static_cast<size_t>(nlevels));
+                if (buildReductions(levels)) {
+                    PtexWriterFlags::setNeighborhoodConstant(_infos, _constData, _pixelSize, _meshType,
+                                                             _uBorderMode, _vBorderMode);
+                    wroteTmp = writeFile(tmpPath, levels);
+                }
             }
+        } catch (const std::exception&) {
+            setError("PtexWriter error: out of memory");
+            if (wroteTmp) std::remove(tmpPath.c_str());
+            wroteTmp = false;
         }
     }
     _source.reset();
