@@ -1,9 +1,29 @@
 #include "TexPtex.h"
 
-#include <OrigMesh.h>
+#include <OrigPolyMesh.h>
+#include <OrigTriMesh.h>
+#include <tarsk/TarskMessageLog.h>
 #include <tarsk/TarskParameterList.h>
+#include <tarsk/TarskRenderer.h>
 
-using TUtils::Color;
+#include <cmath>
+#include <new>
+
+using TUtils::TarskRenderer;
+
+namespace {
+
+const char* pathText(const TUtils::CharString& text) noexcept
+{
+    return text.c_str() ? text.c_str() : "";
+}
+
+TUtils::TarskMessageLog* messageLogOf(const TarskRenderer* renderer) noexcept
+{
+    return renderer ? renderer->messageLog() : nullptr;
+}
+
+}  // namespace
 
 TexPtex::TexPtex(TUtils::TarskPluginDesc* desc) noexcept : TarskTexture(desc)
 {
@@ -34,29 +54,168 @@ TexPtex::TexPtex(TUtils::TarskPluginDesc* desc) noexcept : TarskTexture(desc)
 
 TexPtex::~TexPtex()
 {
-    // Frame state first (it may hold the file open), then the text; the base destructors give the
-    // parameter list back to the descriptor.
-    if (filters) {
-        for (int32_t i = 0; i < numFilters; ++i) {
-            if (filters[i])
-                filters[i]->release();
-        }
-        delete[] filters;
-        filters = nullptr;
-        numFilters = 0;
-    }
-    if (texture) {
-        texture->release();
-        texture = nullptr;
-    }
-    delete mesh;
-    mesh = nullptr;
+    // Filters before the texture they read, the texture (and with it its private cache) before
+    // the caches and the text; the base destructors give the parameter list back.
+    releaseFrameState();
+    freeThreadCaches();
     ptex_file.release();
 }
 
-Color TexPtex::evalColor(TUtils::ShadingContext&)
+void TexPtex::freeThreadCaches() noexcept
 {
-    return Color{1.0f, 1.0f, 1.0f, 1.0f};
+    threadCaches.reset();
+    numThreadCaches = 0;
+}
+
+void TexPtex::createThreadCaches(int32_t n, TarskRenderer* renderer) noexcept
+{
+    freeThreadCaches();
+    threadCaches = makeResultCaches(n);
+    if (threadCaches) {
+        numThreadCaches = n;
+    } else if (auto* log = messageLogOf(renderer)) {
+        // Evaluation still works without caches; it only loses the reuse of results.
+        log->reportError("TexPtex: cannot allocate result caches for %d render threads", n);
+    }
+}
+
+void TexPtex::releaseFrameState() noexcept
+{
+    ready = false;
+    filters.reset();   // releases each filter that was made
+    numFilters = 0;
+    texture.reset();
+    mesh.reset();
+    faces = nullptr;
+    numFaceIndices = 0;
+}
+
+void TexPtex::renderBegin(TarskRenderer* renderer)
+{
+    freeThreadCaches();
+    if (renderer)
+        createThreadCaches(renderer->numThreads(), renderer);
+}
+
+void TexPtex::renderEnd(TarskRenderer*)
+{
+    freeThreadCaches();
+}
+
+void TexPtex::frameBegin(TarskRenderer* renderer)
+{
+    TarskPluginInterface::frameBegin(renderer);
+    // A host that skipped frameEnd leaves the previous frame's objects here: let them go first.
+    releaseFrameState();
+    if (!renderer)
+        return;
+    try {
+        // The caches follow the renderer's thread count, also when it changed since renderBegin,
+        // so that every thread index a filter exists for also has its cache.
+        if (!threadCaches || numThreadCaches != renderer->numThreads())
+            createThreadCaches(renderer->numThreads(), renderer);
+        for (int32_t i = 0; i < numThreadCaches; ++i)
+            threadCaches[i]->clearKeys();
+        buildFrame(renderer);
+    } catch (...) {
+        // An allocation failed (the only thing that throws here): the frame stays not ready, and
+        // what was made is released by frameEnd or the destructor.
+        ready = false;
+        if (auto* log = messageLogOf(renderer))
+            log->reportError("TexPtex: out of memory while preparing the frame for \"%s\"", pathText(ptex_file));
+    }
+}
+
+bool TexPtex::buildFrame(TarskRenderer* renderer)
+{
+    TUtils::TarskMessageLog* log = messageLogOf(renderer);
+    const char* path = pathText(ptex_file);
+
+    Ptex::String error;
+    texture.reset(openPtexTexture(path, error, false, ptexCacheLimitBytes(cache_size)));
+    if (!texture) {
+        if (log)
+            log->reportError("%s", error.c_str());
+        return false;
+    }
+    numChannels = texture->numChannels();
+    alphaChannel = texture->alphaChannel();
+    quadFile = texture->meshType() == Ptex::mt_quad;
+    if (numChannels > kMaxChannels) {
+        if (log)
+            log->reportError("PTex file \"%s\" has %d channels; TexPtex reads at most %d", path, numChannels,
+                             kMaxChannels);
+        return false;
+    }
+
+    const int32_t n = renderer->numThreads();
+    filters.reset(new std::unique_ptr<PtexFilter, PtexReleaser>[n]);
+    numFilters = n;
+    // The library's filter table: quad-type files take the type as given and unknown types
+    // become box; triangle-type files get the triangle point filter for type 0 and the triangle
+    // filter otherwise. Unknown types are mapped to box here, so that no value outside the
+    // enumeration is ever stored in the options.
+    const bool knownType = filter_type >= PtexFilter::f_point && filter_type <= PtexFilter::f_mitchell;
+    const auto filterType = knownType ? static_cast<PtexFilter::FilterType>(filter_type) : PtexFilter::f_box;
+    const PtexFilter::Options options(filterType, lerp != 0, sharpness);
+    for (int32_t i = 0; i < n; ++i) {
+        filters[i].reset(PtexFilter::getFilter(texture.get(), options));
+        if (!filters[i]) {
+            if (log)
+                log->reportError("PTex file \"%s\": no filter for its mesh type", path);
+            return false;
+        }
+    }
+
+    if (quadFile)
+        mesh.reset(new OrigPolyMesh);
+    else
+        mesh.reset(new OrigTriMesh);
+    auto param = [this](const char* name) { return paramList ? paramList->getParam(name) : nullptr; };
+    auto missing = [&](const char* name) {
+        if (log)
+            log->reportError("PTex file \"%s\": the mesh list \"%s\" is missing or not a list of the right kind",
+                             path, name);
+        return false;
+    };
+    // The frame time is read anew for every list, as the host may move it between calls.
+    if (!mesh->setVertices(renderer->frameTime(), param("vertices")))
+        return missing("vertices");
+    if (!mesh->setFaceVertices(renderer->frameTime(), param("origFaces")))
+        return missing("origFaces");
+    if (!mesh->setFaceDegrees(renderer->frameTime(), param("origFacesDegree")))
+        return missing("origFacesDegree");
+    if (!mesh->setNumFaces(renderer->frameTime(), param("origFacesDegree")))
+        return missing("origFacesDegree");
+    const TUtils::TarskPluginParameter* facesParam = param("faces");
+    if (!facesParam)
+        return missing("faces");
+    TUtils::ListRef<int32_t> facesList = facesParam->getIntList(renderer->frameTime());
+    // The host's parameter value keeps the list alive for the frame; the handle goes back now.
+    faces = facesList.data;
+    numFaceIndices = faces ? facesList.count : 0;
+    facesList.release();
+
+    mesh->reverse = reverse_vertices;
+    mesh->build();
+    if (!mesh->valid()) {
+        if (log)
+            log->reportError("PTex file \"%s\": invalid mesh lists: %s", path, mesh->error());
+        return false;
+    }
+
+    ready = true;
+    if (log)
+        log->reportInfo("PTex file \"%s\" loaded.", path);
+    gammaActive = std::fabs(gamma - 1.0f) > 1e-6;
+    if (gammaActive)
+        invGamma = 1.0f / gamma;
+    return true;
+}
+
+void TexPtex::frameEnd(TarskRenderer*)
+{
+    releaseFrameState();
 }
 
 void TexPtex::getColorRange(float* low, float* high)

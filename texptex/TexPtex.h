@@ -3,22 +3,37 @@
 // the parameter values the host writes through bindings, then the plug-in's own frame state.
 #pragma once
 
+#include "PtexTextureOpen.h"
+#include "ResultCache.h"
+
+#include <OrigMesh.h>
 #include <Ptexture.h>
 #include <tarsk/CharString.h>
 #include <tarsk/TarskPlugin.h>
 
 #include <cstdint>
-
-class OrigMesh;
-struct ResultCache;
+#include <memory>
 
 class TexPtex : public TUtils::TarskTexture {
 public:
+    // The filter receives every channel of the file in one buffer of this many floats; files with
+    // more channels are refused at frame start.
+    static constexpr int32_t kMaxChannels = 256;
+
     // Binds members 1-17 and the output "color" on the instance's own parameter list.
     explicit TexPtex(TUtils::TarskPluginDesc* desc) noexcept;
     ~TexPtex() override;
 
-    // Opaque white (1, 1, 1, 1) while the instance is not ready.
+    // Render lifecycle: per-thread result caches live from renderBegin to renderEnd; the file,
+    // the filters and the topology from frameBegin to frameEnd. None of them throws.
+    void renderBegin(TUtils::TarskRenderer* renderer) override;
+    void renderEnd(TUtils::TarskRenderer* renderer) override;
+    void frameBegin(TUtils::TarskRenderer* renderer) override;
+    void frameEnd(TUtils::TarskRenderer* renderer) override;
+
+    // The filtered, converted colour at the shading point; opaque white (1, 1, 1, 1) while the
+    // instance is not ready or the point cannot be evaluated. Lock-free and allocation-free
+    // except for the growth of the calling thread's result cache.
     TUtils::Color evalColor(TUtils::ShadingContext& context) override;
     // Low (0, 0, 0, 0), high (1, 1, 1, 1); null pointers are skipped.
     void getColorRange(float* low, float* high) override;
@@ -46,12 +61,26 @@ public:
     // Frame state (18-25), set at frame start and cleared at frame end.
     float invGamma = 1.0f;           // 1 / gamma, meaningful while gammaActive
     bool gammaActive = false;
-    ResultCache** threadCaches = nullptr;   // one per render thread
+    ResultCacheArray threadCaches;   // one per render thread, from render start to render end
     int32_t numThreadCaches = 0;
-    PtexTexture* texture = nullptr;         // owned, released with release()
-    PtexFilter** filters = nullptr;         // one per render thread, each owned
+    std::unique_ptr<PtexTexture, PtexReleaser> texture;
+    std::unique_ptr<std::unique_ptr<PtexFilter, PtexReleaser>[]> filters;   // one per render thread
     int32_t numFilters = 0;
-    OrigMesh* mesh = nullptr;               // owned
-    const int32_t* faces = nullptr;         // the host's "faces" list, borrowed
+    std::unique_ptr<OrigMesh> mesh;
+    const int32_t* faces = nullptr;  // the host's "faces" list, borrowed
+    int32_t numFaceIndices = 0;      // its element count
+    bool quadFile = false;           // the file's mesh type is quad
+    int32_t numChannels = 0;         // the file's channel count and alpha channel
+    int32_t alphaChannel = -1;
     bool ready = false;
+
+private:
+    // Frees the per-thread caches (count 0 afterwards).
+    void freeThreadCaches() noexcept;
+    // Creates `n` caches; no caches (and a message) when that fails.
+    void createThreadCaches(int32_t n, TUtils::TarskRenderer* renderer) noexcept;
+    // Releases the filters, the texture and the topology; the instance is not ready afterwards.
+    void releaseFrameState() noexcept;
+    // Frame start after the host's base step; false where it stops with the instance not ready.
+    bool buildFrame(TUtils::TarskRenderer* renderer);
 };
