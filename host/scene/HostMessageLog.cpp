@@ -6,8 +6,15 @@ namespace tarsk::host {
 
 void HostMessageLog::write(Level level, const std::string& text)
 {
-    // One fputs per message keeps lines from different threads whole.
-    std::string line = (level == Level::Error ? "error: " : "info: ") + text + "\n";
+    // One line per message, written with one fputs so lines from different threads stay whole;
+    // a multi-line text (the Ptex library's errors carry the system's reason on a second line)
+    // is joined with "; ".
+    std::string flat = text;
+    while (!flat.empty() && (flat.back() == '\n' || flat.back() == '\r'))
+        flat.pop_back();
+    for (size_t at = flat.find('\n'); at != std::string::npos; at = flat.find('\n', at))
+        flat.replace(at, 1, "; ");
+    std::string line = (level == Level::Error ? "error: " : "info: ") + flat + "\n";
     std::fputs(line.c_str(), stderr);
     TUtils::TarskMessageLog::write(level, text);
 }

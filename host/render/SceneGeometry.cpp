@@ -1,0 +1,94 @@
+#include "SceneGeometry.h"
+
+#include "HostError.h"
+#include "PointMaker.h"
+
+#include <limits>
+
+namespace tarsk::render {
+
+using host::HostError;
+
+SceneGeometry::SceneGeometry(const host::Scene& sceneDesc, double time)
+{
+    device = rtcNewDevice("threads=1");   // the BVH is small; the render threads are TBB's
+    if (!device)
+        throw HostError("cannot create the Embree device");
+    scene = rtcNewScene(device);
+    for (size_t i = 0; i < sceneDesc.objects.size(); ++i) {
+        const host::SceneObject& object = sceneDesc.objects[i];
+        host::MeshLists lists = object.meshAt(time);
+        std::string fault = host::findMeshListFault(lists);
+        if (!fault.empty())
+            throw HostError(object.jsonPath + ".mesh at time " + std::to_string(time) + ": " + fault);
+        if (lists.numTriangles() > 0) {
+            RTCGeometry geometry = rtcNewGeometry(device, RTC_GEOMETRY_TYPE_TRIANGLE);
+            auto* vertices = static_cast<float*>(rtcSetNewGeometryBuffer(
+                geometry, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3, 3 * sizeof(float), lists.vertices.size()));
+            auto* indices = static_cast<unsigned*>(rtcSetNewGeometryBuffer(
+                geometry, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3, 3 * sizeof(unsigned), lists.numTriangles()));
+            if (!vertices || !indices) {
+                rtcReleaseGeometry(geometry);
+                throw HostError("Embree could not allocate the geometry of " + object.jsonPath);
+            }
+            for (size_t v = 0; v < lists.vertices.size(); ++v) {
+                const auto& p = lists.vertices[v];
+                Vec3 w = object.objectToWorld.point({p.x, p.y, p.z});
+                vertices[3 * v] = static_cast<float>(w.x);
+                vertices[3 * v + 1] = static_cast<float>(w.y);
+                vertices[3 * v + 2] = static_cast<float>(w.z);
+            }
+            for (size_t k = 0; k < lists.faces.size(); ++k)
+                indices[k] = static_cast<unsigned>(lists.faces[k]);
+            rtcCommitGeometry(geometry);
+            unsigned id = rtcAttachGeometry(scene, geometry);
+            rtcReleaseGeometry(geometry);
+            if (objectOfGeometry.size() <= id)
+                objectOfGeometry.resize(id + 1, -1);
+            objectOfGeometry[id] = static_cast<int>(i);
+        }
+        objectLists.push_back(std::move(lists));
+    }
+    rtcCommitScene(scene);
+    if (rtcGetDeviceError(device) != RTC_ERROR_NONE)
+        throw HostError("Embree could not build the scene");
+}
+
+SceneGeometry::~SceneGeometry()
+{
+    if (scene)
+        rtcReleaseScene(scene);
+    if (device)
+        rtcReleaseDevice(device);
+}
+
+Hit SceneGeometry::intersect(const Vec3& origin, const Vec3& direction, float tNear, float tFar) const
+{
+    RTCIntersectContext context;
+    rtcInitIntersectContext(&context);
+    RTCRayHit rh{};
+    rh.ray.org_x = static_cast<float>(origin.x);
+    rh.ray.org_y = static_cast<float>(origin.y);
+    rh.ray.org_z = static_cast<float>(origin.z);
+    rh.ray.dir_x = static_cast<float>(direction.x);
+    rh.ray.dir_y = static_cast<float>(direction.y);
+    rh.ray.dir_z = static_cast<float>(direction.z);
+    rh.ray.tnear = tNear;
+    rh.ray.tfar = tFar;
+    rh.ray.mask = ~0u;
+    rh.hit.geomID = RTC_INVALID_GEOMETRY_ID;
+    rh.hit.primID = RTC_INVALID_GEOMETRY_ID;
+    rtcIntersect1(scene, &context, &rh);
+    Hit hit;
+    if (rh.hit.geomID == RTC_INVALID_GEOMETRY_ID)
+        return hit;
+    hit.object = objectOfGeometry[rh.hit.geomID];
+    hit.triangle = static_cast<int>(rh.hit.primID);
+    hit.u = rh.hit.u;
+    hit.v = rh.hit.v;
+    hit.t = rh.ray.tfar;
+    hit.normal = {rh.hit.Ng_x, rh.hit.Ng_y, rh.hit.Ng_z};
+    return hit;
+}
+
+}  // namespace tarsk::render
