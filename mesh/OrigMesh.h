@@ -84,8 +84,8 @@ protected:
     // Frees the concrete class's tables; called when a build starts or fails.
     virtual void dropTables() noexcept = 0;
 
-    // Where a fault of a face's vertex index is reported: checks that every one of `count`
-    // indices starting at `first` names a vertex. `face` is used in the message only.
+    // Checks that the `count` indices of `face` from element `first` of "origFaces" on all name a
+    // vertex; reports the first that does not. The caller has checked that they are in the list.
     bool checkVertexIndices(int32_t face, int64_t first, int64_t count) noexcept;
 
     const float* vertexData(int32_t vertexIndex) const noexcept
