@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 
 using namespace TUtils;
@@ -70,7 +71,22 @@ std::string writeIdTexture(const std::string& name, bool quadFile, int numFaces,
         spec.faces[f].res = Ptex::Res(static_cast<int8_t>(log2Res), static_cast<int8_t>(log2Res));
         spec.faces[f].subface = f < static_cast<int>(subfaces.size()) && subfaces[f];
     }
-    spec.texel = tarsk::test::faceIdAndUv(spec.faces);
+    if (quadFile) {
+        spec.texel = tarsk::test::faceIdAndUv(spec.faces);
+    } else {
+        // Triangle faces: texel (x, y) with x + y <= N - 1 holds the upright small triangle of grid
+        // cell (x, y), the others the inverted triangle of cell (N - 1 - y, N - 1 - x); the texel
+        // holds that small triangle's centroid.
+        const int n = 1 << log2Res;
+        spec.texel = [n](int faceId, int x, int y, int channel) -> float {
+            float cu = x + 1.0f / 3.0f, cv = y + 1.0f / 3.0f;
+            if (x + y > n - 1) {
+                cu = (n - 1 - y) + 2.0f / 3.0f;
+                cv = (n - 1 - x) + 2.0f / 3.0f;
+            }
+            return channel == 0 ? float(faceId) : (channel == 1 ? cu / n : cv / n);
+        };
+    }
     return writeOrFail(name, spec);
 }
 
@@ -170,6 +186,12 @@ void Harness::end()
 {
     instance->frameEnd(tarskRenderer.get());
     instance->renderEnd(tarskRenderer.get());
+}
+
+Harness::Where Harness::whereAt(int t, Vector3f p)
+{
+    const Color c = evalAt(t, p);
+    return Where{static_cast<int>(std::lround(c.r)), c.g, c.b};
 }
 
 ShadingContext Harness::contextAtWeights(int t, float wA, float wB, int thread)

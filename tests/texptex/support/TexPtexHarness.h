@@ -35,7 +35,8 @@ MeshLists fanMesh(std::vector<Vector3f> vertices, const std::vector<std::vector<
 int ptexFaceCount(const MeshLists& lists, bool quadFile);
 
 // Writes a float Ptex file of `numFaces` faces at 2^log2 x 2^log2 texels whose three channels are
-// (face id, u of the texel centre, v of the texel centre). Subface flags follow `subfaces` when
+// (face id, u, v) of the texel's centre (of its small triangle's centroid in a triangle-type
+// file), so the point filter reads back where it was evaluated to within 1 / 2^log2. Subface flags follow `subfaces` when
 // given. Answers the path (under the build tree's scratch folder).
 std::string writeIdTexture(const std::string& name, bool quadFile, int numFaces, int log2Res = 6,
                            const std::vector<bool>& subfaces = {});
@@ -87,6 +88,12 @@ public:
     TUtils::ShadingContext contextAtWeights(int t, float wA, float wB, int thread = 0);
     Color eval(TUtils::ShadingContext& context) { return instance->evalColor(context); }
     Color evalAt(int t, Vector3f p, int thread = 0) { auto c = contextAt(t, p, thread); return eval(c); }
+    // For id textures: the face id and (u, v) that the evaluation at (t, p) chose.
+    struct Where {
+        int faceId;
+        float u, v;
+    };
+    Where whereAt(int t, Vector3f p);
 
     std::vector<TUtils::ShadingThread> threads;   // one record per render thread index, and one spare
     OffsetGeometry geometry{Vector3f{0, 0, 0}};
