@@ -39,10 +39,32 @@ Ptex::DataType dataType(TexelType t)
     return Ptex::dt_uint8;
 }
 
-// Surface point and texture coordinates at face-local (u, v) of a quad face: bilinear in its corners.
+// Surface point and texture coordinates at face-local (u, v) of a quad face, the inverse of the
+// texture's own mapping, which is linear on two triangles and makes no bilinear inversion: a whole
+// face is split along its 0-2 diagonal, as the fan triangulation of the mesh lists splits it; a
+// sub-face along the diagonal from the first edge midpoint (1, 0) to the other one (0, 1).
 void quadPoint(const PtexFaceRecord& f, double u, double v, Vec3& p, std::array<double, 2>& uv)
 {
-    double w[4] = {(1 - u) * (1 - v), u * (1 - v), u * v, (1 - u) * v};
+    double w[4] = {0, 0, 0, 0};
+    if (f.subFace < 0) {
+        if (u >= v) {   // corners 0, 1, 2: P = A0 + u (A1 - A0) + v (A2 - A1)
+            w[0] = 1 - u;
+            w[1] = u - v;
+            w[2] = v;
+        } else {        // corners 0, 2, 3: P = A0 + v (A3 - A0) + u (A2 - A3)
+            w[0] = 1 - v;
+            w[3] = v - u;
+            w[2] = u;
+        }
+    } else if (u + v <= 1) {   // corners 0, 1, 3 around the face corner
+        w[0] = 1 - u - v;
+        w[1] = u;
+        w[3] = v;
+    } else {                   // corners 2, 3, 1 around the face centre
+        w[2] = u + v - 1;
+        w[3] = 1 - u;
+        w[1] = 1 - v;
+    }
     p = Vec3();
     uv = {0, 0};
     for (int k = 0; k < 4; ++k) {

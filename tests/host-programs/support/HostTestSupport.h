@@ -27,6 +27,7 @@ std::vector<std::string> splitLines(const std::string& text);
 inline std::string evalProgram() { return TARSK_EVAL_PATH; }
 inline std::string bakeProgram() { return PTEX_BAKE_PATH; }
 inline std::string renderProgram() { return TARSK_RENDER_PATH; }
+inline std::string infoProgram() { return PTEX_INFO_PATH; }
 inline std::string pluginPath() { return TARSK_PLUGIN_PATH; }
 inline std::string testDataDir() { return TARSK_TESTDATA_DIR; }
 bool haveTestData();
