@@ -1,0 +1,320 @@
+// bench-links: texptex_core tarsk_texptex_entry tarsk_framework tarsk_mesh tarsk
+// Evaluations per second through TexPtex::evalColor against the bare PtexFilter::eval at the same
+// (face, u, v, widths): what the plug-in's own work (cache look-up, hit rebuild, transform, face
+// location, planar solves, colour resolution) adds to the filter. Filter types 0, 1 and 4 on a quad
+// file (4 x 4 grid of unit quads) and on a triangle file (the same grid split into 32 triangles),
+// 1 and 2 threads. Every shading point misses the result cache, so the full work is measured.
+#include "FaceLocation.h"
+#include "LibDesc.h"
+#include "ShadingGeometry.h"
+#include "TexPtex.h"
+#include "UserPluginDesc.h"
+
+#include <tarsk/GeometryTransform.h>
+#include <tarsk/PluginBase.h>
+#include <tarsk/ShadingContext.h>
+#include <tarsk/TarskParameterList.h>
+#include <tarsk/TarskRenderer.h>
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace TUtils;
+
+constexpr int kLog2 = 8;
+constexpr int kRes = 1 << kLog2;
+constexpr int kGrid = 4;
+constexpr size_t kQueries = 1 << 16;
+constexpr int kThreads = 2;
+
+// The hit object of a real render: a GeometryTransform, here the identity.
+class IdentityGeometry : public PluginBase, public GeometryTransform {
+public:
+    PluginInterface* getInterface(uint64_t id) override
+    {
+        return id == kInterfaceId ? static_cast<GeometryTransform*>(this) : PluginBase::getInterface(id);
+    }
+    PluginBase* getPlugin() override { return this; }
+    Vector3f transformNormal(const ShadingContext&, const Vector3f& n) override { return n; }
+    Vector3f transformVector(const ShadingContext&, const Vector3f& v) override { return v; }
+    Vector3f transformPoint(const ShadingContext&, const Vector3f& p) override { return p; }
+};
+
+bool writeFile(const std::string& path, bool quad)
+{
+    const int numFaces = quad ? kGrid * kGrid : 2 * kGrid * kGrid;
+    Ptex::String error;
+    PtexPtr<PtexWriter> writer(PtexWriter::open(path.c_str(), quad ? Ptex::mt_quad : Ptex::mt_triangle,
+                                                Ptex::dt_uint8, 3, -1, numFaces, error, true));
+    if (!writer) {
+        std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), error.c_str());
+        return false;
+    }
+    std::vector<uint8_t> texels(size_t(kRes) * kRes * 3);
+    for (int f = 0; f < numFaces; ++f) {
+        for (int y = 0; y < kRes; ++y)
+            for (int x = 0; x < kRes; ++x) {
+                uint8_t* t = &texels[(size_t(y) * kRes + size_t(x)) * 3];
+                t[0] = uint8_t(127.5f + 127.0f * std::sin(0.1f * float(x + f)));
+                t[1] = uint8_t(127.5f + 127.0f * std::cos(0.07f * float(y)));
+                t[2] = uint8_t((x ^ y) & 255);
+            }
+        Ptex::FaceInfo info(Ptex::Res(kLog2, kLog2));
+        if (quad) {
+            const int i = f % kGrid, j = f / kGrid;
+            auto id = [](int x, int y) { return (x < 0 || y < 0 || x >= kGrid || y >= kGrid) ? -1 : y * kGrid + x; };
+            info.setadjfaces(id(i, j - 1), id(i + 1, j), id(i, j + 1), id(i - 1, j));
+            info.setadjedges(2, 3, 0, 1);
+        }
+        if (!writer->writeFace(f, info, texels.data()))
+            return false;
+    }
+    return writer->close(error);
+}
+
+struct Query {
+    ShadingContext context;
+    int faceId;
+    float u, v, uw1, vw1, uw2, vw2;
+};
+
+// One file with its plug-in instance (ready, two render threads) and, for the bare filter, the
+// same file from a plain cache with a filter per thread.
+struct Setup {
+    bool quad = false;
+    int filterType = 0;
+    TexPtex* tex = nullptr;
+    std::unique_ptr<TarskRenderer> renderer;
+    std::vector<Vector3f> vertices;
+    std::vector<int32_t> origFaces, degrees, faces;
+    PtexTexture* bareTexture = nullptr;
+    PtexFilter* bareFilters[kThreads] = {};
+    std::vector<Query> queries;
+};
+
+struct Workload {
+    fs::path folder;
+    PtexCache* cache = nullptr;
+    IdentityGeometry geometry;
+    ShadingThread threads[kThreads];
+    std::vector<std::unique_ptr<Setup>> setups;
+
+    Workload()
+    {
+        folder = fs::temp_directory_path() / ("tarsk-texptex-bench-" + std::to_string(::getpid()));
+        fs::create_directories(folder);
+        cache = PtexCache::create(4, size_t(1) << 30);
+        for (int i = 0; i < kThreads; ++i)
+            threads[i].threadIndex = i;
+    }
+    ~Workload()
+    {
+        for (auto& s : setups) {
+            for (PtexFilter* f : s->bareFilters)
+                if (f)
+                    f->release();
+            if (s->bareTexture)
+                s->bareTexture->release();
+            if (s->tex) {
+                s->tex->frameEnd(s->renderer.get());
+                s->tex->renderEnd(s->renderer.get());
+                texPtexPluginDesc()->deletePlugin(static_cast<Plugin*>(s->tex));
+            }
+        }
+        if (cache)
+            cache->release();
+        std::error_code ec;
+        fs::remove_all(folder, ec);
+    }
+
+    Setup* make(bool quad, int filterType)
+    {
+        auto s = std::make_unique<Setup>();
+        s->quad = quad;
+        s->filterType = filterType;
+        const std::string path = (folder / (quad ? "quads.ptx" : "triangles.ptx")).string();
+        if (!fs::exists(path) && !writeFile(path, quad))
+            return nullptr;
+        // The grid: (kGrid + 1)^2 vertices, unit cells, quads (or two triangles per cell).
+        for (int y = 0; y <= kGrid; ++y)
+            for (int x = 0; x <= kGrid; ++x)
+                s->vertices.push_back({float(x), float(y), 0.0f});
+        for (int y = 0; y < kGrid; ++y)
+            for (int x = 0; x < kGrid; ++x) {
+                const int v0 = y * (kGrid + 1) + x, v1 = v0 + 1, v2 = v0 + kGrid + 2, v3 = v0 + kGrid + 1;
+                if (quad) {
+                    s->origFaces.insert(s->origFaces.end(), {v0, v1, v2, v3});
+                    s->degrees.push_back(4);
+                } else {
+                    s->origFaces.insert(s->origFaces.end(), {v0, v1, v3, v2, v3, v1});
+                    s->degrees.insert(s->degrees.end(), {3, 3});
+                }
+            }
+        if (quad) {
+            for (size_t f = 0; f < s->degrees.size(); ++f) {
+                const int32_t* q = &s->origFaces[4 * f];
+                s->faces.insert(s->faces.end(), {q[0], q[1], q[2], q[0], q[2], q[3]});
+            }
+        } else {
+            s->faces = s->origFaces;
+        }
+
+        s->tex = static_cast<TexPtex*>(static_cast<Plugin*>(texPtexPluginDesc()->newPlugin(nullptr)));
+        TarskPluginParameter file("ptex_file"), type("filter_type"), size("cache_size"), vertices("vertices"),
+            origFaces("origFaces"), degrees("origFacesDegree"), faces("faces");
+        file.setString(0, path.c_str());
+        type.setInt(0, filterType);
+        size.setInt(0, 256);
+        vertices.setVectorList(0, s->vertices);
+        origFaces.setIntList(0, s->origFaces);
+        degrees.setIntList(0, s->degrees);
+        faces.setIntList(0, s->faces);
+        for (TarskPluginParameter* p : {&file, &type, &size, &vertices, &origFaces, &degrees, &faces})
+            s->tex->setParameter(p);
+        s->renderer = std::make_unique<TarskRenderer>(kThreads, 0.0, nullptr);
+        s->tex->renderBegin(s->renderer.get());
+        s->tex->frameBegin(s->renderer.get());
+        if (!s->tex->ready)
+            return nullptr;
+
+        Ptex::String error;
+        s->bareTexture = cache->get(path.c_str(), error);
+        if (!s->bareTexture)
+            return nullptr;
+        const PtexFilter::Options options(static_cast<PtexFilter::FilterType>(filterType));
+        for (PtexFilter*& f : s->bareFilters)
+            f = PtexFilter::getFilter(s->bareTexture, options);
+        makeQueries(*s);
+        setups.push_back(std::move(s));
+        return setups.back().get();
+    }
+
+    // Random hits with footprints of 2^-6 to 2^-9 of a cell; the bare filter's arguments are what
+    // the evaluation computes for them.
+    void makeQueries(Setup& s)
+    {
+        std::mt19937 rng(12345);
+        const int numTriangles = s.tex->mesh->numTriangles;
+        std::uniform_int_distribution<int> triangle(0, numTriangles - 1), expo(6, 9);
+        std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+        s.queries.resize(kQueries);
+        for (size_t i = 0; i < kQueries; ++i) {
+            Query& q = s.queries[i];
+            const int t = triangle(rng);
+            float a = unit(rng), b = unit(rng);
+            if (a + b > 1)
+                a = 1 - a, b = 1 - b;
+            ShadingContext& c = q.context;
+            const Vector3f o = s.vertices[size_t(s.faces[3 * t])], p1 = s.vertices[size_t(s.faces[3 * t + 1])],
+                           p2 = s.vertices[size_t(s.faces[3 * t + 2])];
+            c.faceIndex = t;
+            c.weightA = a;
+            c.weightB = b;
+            c.triOrigin = o;
+            c.triEdgeA = {p1.x - o.x, p1.y - o.y, p1.z - o.z};
+            c.triEdgeB = {p2.x - o.x, p2.y - o.y, p2.z - o.z};
+            c.dPdx = {std::ldexp(1.0f, -expo(rng)), 0, 0};
+            c.dPdy = {0, std::ldexp(1.0f, -expo(rng)), 0};
+            c.geometryObject = &geometry;
+            // Slots cycle through 1024 per thread and keys never repeat within a run of the list,
+            // so every point is a cache miss followed by a store.
+            c.cacheSlot = int32_t(i % 1024);
+            c.cacheKey = uint32_t(i + 1);
+
+            const Vec3f hit = Vec3f{o.x, o.y, o.z} + Vec3f{c.triEdgeA.x, c.triEdgeA.y, c.triEdgeA.z} * a +
+                              Vec3f{c.triEdgeB.x, c.triEdgeB.y, c.triEdgeB.z} * b;
+            FaceFrame frame;
+            locateFace(*s.tex->mesh, s.quad, s.faces.data(), t, hit, frame);
+            float s1, s2, ds1, ds2;
+            solveInPlane(frame.edge1, frame.edge2, hit - frame.origin, s1, s2);
+            q.faceId = frame.faceId;
+            cornerToFaceUv(frame.corner, s1, s2, q.u, q.v);
+            q.uw1 = q.vw1 = q.uw2 = q.vw2 = 0;
+            if (s.filterType != 0) {
+                double n[3];
+                crossDouble(frame.edge1, frame.edge2, n);
+                solveInPlane(frame.edge1, frame.edge2, projectOntoPlane({c.dPdx.x, c.dPdx.y, c.dPdx.z}, n), ds1, ds2);
+                cornerToFaceWidth(frame.corner, ds1, ds2, q.uw1, q.vw1);
+                solveInPlane(frame.edge1, frame.edge2, projectOntoPlane({c.dPdy.x, c.dPdy.y, c.dPdy.z}, n), ds1, ds2);
+                cornerToFaceWidth(frame.corner, ds1, ds2, q.uw2, q.vw2);
+            }
+        }
+    }
+};
+
+Workload* workload = nullptr;
+
+void evalColorBench(benchmark::State& state, Setup* s)
+{
+    const int thread = state.thread_index();
+    std::vector<ShadingContext> contexts;
+    for (size_t i = size_t(thread); i < s->queries.size(); i += size_t(state.threads()))
+        contexts.push_back(s->queries[i].context);
+    for (ShadingContext& c : contexts)
+        c.thread = &workload->threads[thread];
+    size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(s->tex->evalColor(contexts[i]));
+        if (++i == contexts.size()) {
+            i = 0;
+            // A new round of the same points: move the keys on so that they miss again.
+            for (ShadingContext& c : contexts)
+                c.cacheKey += uint32_t(kQueries);
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+void bareFilterBench(benchmark::State& state, Setup* s)
+{
+    const int thread = state.thread_index();
+    PtexFilter* filter = s->bareFilters[thread];
+    const int numChannels = s->bareTexture->numChannels();
+    size_t i = size_t(thread);
+    float result[3];
+    for (auto _ : state) {
+        const Query& q = s->queries[i];
+        filter->eval(result, 0, numChannels, q.faceId, q.u, q.v, q.uw1, q.vw1, q.uw2, q.vw2, 1.0f, 0.0f);
+        benchmark::DoNotOptimize(result);
+        i += size_t(state.threads());
+        if (i >= s->queries.size())
+            i = size_t(thread);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    Workload w;
+    workload = &w;
+    for (bool quad : {true, false}) {
+        for (int filterType : {0, 1, 4}) {
+            Setup* s = w.make(quad, filterType);
+            if (!s) {
+                std::fprintf(stderr, "cannot set up the %s file with filter %d\n", quad ? "quad" : "triangle", filterType);
+                return 1;
+            }
+            const std::string name = std::string(quad ? "quad" : "triangle") + "/filter" + std::to_string(filterType);
+            benchmark::RegisterBenchmark(("evalColor/" + name).c_str(), evalColorBench, s)->Threads(1)->Threads(2)->UseRealTime();
+            benchmark::RegisterBenchmark(("bareFilter/" + name).c_str(), bareFilterBench, s)->Threads(1)->Threads(2)->UseRealTime();
+        }
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
