@@ -48,7 +48,12 @@ PtexSeparableFilter::PtexSeparableFilter(PtexTexture* texture, const PtexFilter:
     // An older caller's Options may end before noedgeblend: only read it when it is there.
     if (options.__structSize >= int(offsetof(PtexFilter::Options, noedgeblend) + sizeof(bool)))
         noedgeblend_ = options.noedgeblend;
-    if (dt_ < Ptex::dt_uint8 || dt_ > Ptex::dt_float) dt_ = Ptex::dt_uint8;
+    // A texture reporting an unknown data type has no texel size to read with: such a filter
+    // writes nothing (no channel counts as present).
+    if (int(dt_) < Ptex::dt_uint8 || int(dt_) > Ptex::dt_float) {
+        dt_ = Ptex::dt_uint8;
+        nt_ = 0;
+    }
     if (nt_ < 0) nt_ = 0;
     scratch_.assign(size_t(3) * size_t(std::max(nt_, 1)), 0.0f);
 }

@@ -217,7 +217,7 @@ void PtexTriangleFilter::eval(float* result, int firstchan, int nchannels, int f
     if (faceid < 0 || faceid >= numFaces_) return;
     nt_ = tx_->numChannels();
     dt_ = tx_->dataType();
-    if (dt_ < Ptex::dt_uint8 || dt_ > Ptex::dt_float) return;
+    if (int(dt_) < Ptex::dt_uint8 || int(dt_) > Ptex::dt_float) return;  // no texel size to read with
     // A channel range that starts outside the texture reads nothing and writes nothing.
     if (firstchan < 0 || firstchan >= nt_) return;
     nc_ = std::min(nchannels, nt_ - firstchan);
