@@ -1,7 +1,6 @@
 #include "PtexTextureOpen.h"
 
 #include <algorithm>
-#include <exception>
 #include <new>
 
 namespace {
@@ -84,10 +83,12 @@ PtexTexture* openPtexTexture(const char* path, Ptex::String& error, bool premult
         // stays usable until its release.
         cache->purgeAll();
         return owner;
-    } catch (const std::exception& e) {
-        error = e.what();
     } catch (...) {
-        error = "unexpected failure while opening the Ptex file";
+        // Only an allocation can fail here; setting the message may itself fail then.
+        try {
+            error = "out of memory while opening the Ptex file";
+        } catch (...) {
+        }
     }
     if (texture)
         texture->release();

@@ -253,6 +253,25 @@ TEST(TexPtexEval, OutOfRangeAndUnusableInputsAnswerWhite)
     s.end();
 }
 
+TEST(TexPtexEval, FaceIdsPastTheFileGiveZeroChannels)
+{
+    // Two quads in the mesh, one face in the file: the filter writes nothing for Ptex face 1,
+    // and the channels it did not write read as zeros.
+    const MeshLists lists = fanMesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {2, 0, 0}, {2, 1, 0}},
+                                    {{0, 1, 2, 3}, {1, 4, 5, 2}});
+    for (int filterType : {0, 2}) {
+        Harness h(1);
+        h.setString("ptex_file", writeIdTexture("eval-short-file.ptx", true, 1, kLog2).c_str());
+        h.setInt("filter_type", filterType);
+        h.setMesh(lists);
+        h.begin();
+        ASSERT_TRUE(h.tex().ready);
+        const Color past = h.evalAt(2, {1.5f, 0.25f, 0});
+        EXPECT_EQ(past, (Color{0, 0, 0, 0})) << "filter " << filterType;
+        h.end();
+    }
+}
+
 TEST(TexPtexEval, HitObjectWithoutTransformIsTheIdentity)
 {
     const MeshLists lists = fanMesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2, 3}});
