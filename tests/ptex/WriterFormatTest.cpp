@@ -335,6 +335,33 @@ TEST(WriterFormat, TileResolutionsAndTiledBlocks)
     EXPECT_EQ(file.nlevels, 8);
 }
 
+// Caller texels are stored bit for bit: NaN payloads, infinities and negative zeros included.
+TEST(WriterFormat, SpecialFloatValuesAreStoredBitForBit)
+{
+    const uint32_t patterns[8] = {0x7fc00001, 0xff800000, 0x7f800000, 0x80000000,
+                                  0x00000001, 0x7f800001, 0x3f800000, 0xffffffff};
+    std::vector<uint32_t> floats(64);
+    std::vector<uint16_t> halves(64);
+    for (size_t i = 0; i < 64; ++i) {
+        floats[i] = patterns[i % 8];
+        halves[i] = uint16_t(0x7c01 + i * 977);
+    }
+    for (Ptex::DataType dt : {Ptex::dt_float, Ptex::dt_half}) {
+        const std::string path = scratchPath("special.ptx");
+        Ptex::String error;
+        PtexWriter* writer = PtexWriter::open(path.c_str(), Ptex::mt_quad, dt, 1, -1, 1, error);
+        const void* data = dt == Ptex::dt_float ? static_cast<const void*>(floats.data()) : halves.data();
+        ASSERT_TRUE(writer->writeFace(0, Ptex::FaceInfo(Ptex::Res(3, 3)), data));
+        ASSERT_TRUE(writer->close(error)) << error;
+        writer->release();
+        const WrittenFile file = load(path);
+        std::vector<uint8_t> stored;
+        ASSERT_TRUE(file.decodeFace(0, 0, Ptex::Res(3, 3), stored, error)) << error;
+        ASSERT_EQ(stored.size(), 64u * Ptex::DataSize(dt));
+        EXPECT_EQ(0, std::memcmp(stored.data(), data, stored.size())) << Ptex::DataTypeName(dt);
+    }
+}
+
 // Writes a mesh of 4x4 uint8 faces, constant (value 5) or not, and returns the stored flags.
 std::vector<int> flagsOf(Ptex::MeshType mt, const std::vector<tarsk::test::FaceSpec>& faces,
                          const std::vector<int>& nonConstant, Ptex::BorderMode u = Ptex::m_clamp,
