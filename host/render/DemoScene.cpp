@@ -136,12 +136,13 @@ void bake(const ObjMesh& mesh, const std::string& procedural, const bake::BakeOp
 }
 
 nlohmann::json placed(const std::string& name, const std::string& obj, double scale, const Vec3& at, double turnY,
-                      nlohmann::json texture)
+                      nlohmann::json texture, bool opaque = true)
 {
     host::Transform m = host::Transform::translate(at) * host::Transform::rotateY(turnY) * host::Transform::scale(scale);
     return {{"name", name},
             {"transform", m.rowMajor()},
             {"mesh", {{"obj", obj}}},
+            {"opaque", opaque},
             {"texture", std::move(texture)}};
 }
 
@@ -186,7 +187,8 @@ std::string buildDemoScene(const std::string& dir)
           placed("sphere", "sphere.obj", 0.55, {0.75, 0.55, 1.7}, 0,
                  {{"type", "TexPtex"}, {"ptex_file", "sphere-noise.ptx"}, {"filter_type", 1}}),
           placed("cube", "cube.obj", 0.8, {-0.7, 0.45, 1.6}, 30,
-                 {{"type", "TexPtex"}, {"ptex_file", "cube-alpha.ptx"}, {"filter_type", 3}})}}};
+                 {{"type", "TexPtex"}, {"ptex_file", "cube-alpha.ptx"}, {"filter_type", 3}, {"alpha_type", 1}},
+                 false)}}};
     std::string path = dir + "/demo.json";
     std::ofstream out(path);
     out << scene.dump(2) << '\n';

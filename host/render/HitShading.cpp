@@ -38,9 +38,18 @@ uint32_t hitKey(const Hit& hit)
     return h == 0 ? 1u : h;   // key 0 marks an empty cache entry
 }
 
+// The context carries these values as 32-bit floats, and the POINTS rows must hold exactly what the
+// texture saw. GCC 12 compiles C++ with "fast" excess precision, under which its vectorizer drops a
+// double -> float -> double round trip; a volatile float forces the rounding.
+double toFloatPrecision(double x)
+{
+    volatile float rounded = static_cast<float>(x);
+    return rounded;
+}
+
 Vec3 roundToFloat(const Vec3& v)
 {
-    return {static_cast<float>(v.x), static_cast<float>(v.y), static_cast<float>(v.z)};
+    return {toFloatPrecision(v.x), toFloatPrecision(v.y), toFloatPrecision(v.z)};
 }
 
 }  // namespace
@@ -65,23 +74,25 @@ bool shadingPointForHit(const SceneGeometry& geometry, const host::Transform& ob
     Vec3 n = host::cross(p.triEdgeA, p.triEdgeB);
     Vec3 hitPoint = p.triOrigin + p.triEdgeA * static_cast<double>(hit.u) + p.triEdgeB * static_cast<double>(hit.v);
     Vec3 offsetX, offsetY;
-    p.dPdx = meetPlane(ray.origin, ray.direction + ray.dDirdx * differentialScale, hitPoint, n, offsetX)
-                 ? roundToFloat(offsetX - hitPoint)
-                 : Vec3();
-    p.dPdy = meetPlane(ray.origin, ray.direction + ray.dDirdy * differentialScale, hitPoint, n, offsetY)
-                 ? roundToFloat(offsetY - hitPoint)
-                 : Vec3();
+    const bool haveX = meetPlane(ray.origin, ray.direction + ray.dDirdx * differentialScale, hitPoint, n, offsetX);
+    const bool haveY = meetPlane(ray.origin, ray.direction + ray.dDirdy * differentialScale, hitPoint, n, offsetY);
+    p.dPdx = haveX ? roundToFloat(offsetX - hitPoint) : Vec3();
+    p.dPdy = haveY ? roundToFloat(offsetY - hitPoint) : Vec3();
     p.correctionAxis = roundToFloat(host::normalize(n));
     if (correctHits) {
         // The exact hit in double precision against where the float weights put it; the texture
         // moves its weights by the difference.
         Vec3 exact;
         if (meetPlane(ray.origin, ray.direction, p.triOrigin, n, exact)) {
+            // Where the texture puts the hit from the float weights: origin + wA edgeA + wB edgeB,
+            // each operation rounded to float as the texture rounds it.
             float wA = hit.u, wB = hit.v;
-            float ref[3];
-            for (int a = 0; a < 3; ++a)
-                ref[a] = static_cast<float>(p.triOrigin[a]) + wA * static_cast<float>(p.triEdgeA[a]) +
-                         wB * static_cast<float>(p.triEdgeB[a]);
+            double ref[3];
+            for (int a = 0; a < 3; ++a) {
+                double alongA = toFloatPrecision(wA * p.triEdgeA[a]);
+                double alongB = toFloatPrecision(wB * p.triEdgeB[a]);
+                ref[a] = toFloatPrecision(toFloatPrecision(p.triOrigin[a] + alongA) + alongB);
+            }
             p.hitPoint = exact;
             p.hitReference = {ref[0], ref[1], ref[2]};
             p.flags |= host::kCorrectHitFlag;

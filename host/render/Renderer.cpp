@@ -68,17 +68,20 @@ bake::Image renderFrame(const host::Scene& scene, host::SceneSession& session, c
         threads[i].record.threadIndex = i;
         threads[i].cacheMirror.assign(kCacheSlots, 0);
     }
-    // Pixels whose first shading point is recorded, spread evenly over the image.
+    // Pixels whose first shading point is recorded: a grid spread evenly over the image.
     std::unordered_map<int64_t, size_t> dumpSlot;
     if (dump && settings.dumpPoints > 0) {
-        int64_t pixels = static_cast<int64_t>(settings.width) * settings.height;
-        int count = static_cast<int>(std::min<int64_t>(settings.dumpPoints, pixels));
+        int count = settings.dumpPoints;
+        int gridX = std::max(1, static_cast<int>(std::lround(std::sqrt(double(count) * settings.width / settings.height))));
+        int gridY = (count + gridX - 1) / gridX;
         dump->assign(static_cast<size_t>(count), DumpedPoint());
         for (int i = 0; i < count; ++i) {
-            int64_t pixel = static_cast<int64_t>((i + 0.5) * static_cast<double>(pixels) / count);
-            (*dump)[i].x = static_cast<int>(pixel % settings.width);
-            (*dump)[i].y = static_cast<int>(pixel / settings.width);
-            dumpSlot.emplace(pixel, static_cast<size_t>(i));
+            int x = static_cast<int>((i % gridX + 0.5) * settings.width / gridX);
+            int y = static_cast<int>((i / gridX + 0.5) * settings.height / gridY);
+            (*dump)[i].x = std::min(x, settings.width - 1);
+            (*dump)[i].y = std::min(y, settings.height - 1);
+            // A pixel met twice keeps its first slot; the second stays empty and is not written.
+            dumpSlot.emplace(static_cast<int64_t>((*dump)[i].y) * settings.width + (*dump)[i].x, static_cast<size_t>(i));
         }
     }
 
@@ -152,7 +155,7 @@ bake::Image renderFrame(const host::Scene& scene, host::SceneSession& session, c
                             light = scene.ambient + (1.0 - scene.ambient) * std::max(0.0, host::dot(n, toLight));
                         }
                         double alpha = std::clamp(static_cast<double>(c.a), 0.0, 1.0);
-                        if (!std::isfinite(c.a))
+                        if (!std::isfinite(c.a) || scene.objects[hit.object].opaque)
                             alpha = 1.0;
                         const float rgb[3] = {c.r, c.g, c.b};
                         for (int k = 0; k < 3; ++k)

@@ -218,7 +218,7 @@ std::set<double> meshKeyTimes(const SceneObject& o)
 
 SceneObject readObject(const Node& node, size_t index, const std::string& baseDir)
 {
-    node.requireObject({"name", "transform", "mesh", "texture"});
+    node.requireObject({"name", "transform", "mesh", "texture", "opaque"});
     SceneObject object;
     object.jsonPath = node.where();
     object.name = node.has("name") ? node.field("name").string() : "object" + std::to_string(index);
@@ -235,6 +235,8 @@ SceneObject readObject(const Node& node, size_t index, const std::string& baseDi
             t.fail("the matrix cannot be inverted");
         object.worldToObject = *inverse;
     }
+    if (node.has("opaque"))
+        object.opaque = node.field("opaque").boolean();
     if (!node.has("mesh"))
         node.fail("missing \"mesh\"");
     readMesh(node.field("mesh"), object, baseDir);

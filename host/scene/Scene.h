@@ -32,6 +32,7 @@ struct SceneObject {
     Keyed<std::vector<int32_t>> origFaces;
     Keyed<std::vector<int32_t>> origFacesDegree;
     Keyed<std::vector<int32_t>> faces;
+    bool opaque = false;       // rendering: ignore the texture's alpha (coverage 1)
     std::string textureType;   // "TexPtex"
     std::vector<ParamSetting> textureParams;
 
