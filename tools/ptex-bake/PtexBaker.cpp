@@ -155,8 +155,8 @@ BakeReport bakePtex(const ObjMesh& mesh, const TexelSource& source, const BakeOp
             }
         int adjFaces[4], adjEdges[4];
         for (int e = 0; e < 4; ++e) {
-            adjFaces[e] = face.adjFaces[e];
-            adjEdges[e] = face.adjEdges[e];
+            adjFaces[e] = options.adjacency ? face.adjFaces[e] : -1;
+            adjEdges[e] = options.adjacency ? face.adjEdges[e] : 0;
         }
         Ptex::FaceInfo info(Ptex::Res(static_cast<int8_t>(resLog2), static_cast<int8_t>(resLog2)), adjFaces, adjEdges,
                             face.subFace >= 0);

@@ -14,7 +14,8 @@ namespace {
 
 const char* kUsage =
     "usage: ptex-bake MESH.obj OUT.ptx [--image IMG.png|IMG.exr] [--procedural NAME] [--res LOG2]\n"
-    "                 [--type uint8|uint16|half|float] [--alpha]\n";
+    "                 [--type uint8|uint16|half|float] [--alpha] [--no-adjacency]\n"
+    "--no-adjacency writes faces without neighbours: filters then stop at every face edge.\n";
 
 int run(int argc, char** argv)
 {
@@ -44,6 +45,8 @@ int run(int argc, char** argv)
             options.type = bake::parseTexelType(value());
         else if (arg == "--alpha")
             options.alpha = true;
+        else if (arg == "--no-adjacency")
+            options.adjacency = false;
         else if (arg == "-h" || arg == "--help") {
             std::fputs(kUsage, stdout);
             return 0;
