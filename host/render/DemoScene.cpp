@@ -161,7 +161,7 @@ std::string buildDemoScene(const std::string& dir)
     host::writeObj(dir + "/cube.obj", box);
 
     bake::BakeOptions coarse;
-    coarse.resLog2 = 3;   // few texels, so that the filters' difference shows
+    coarse.resLog2 = 4;   // few texels, so that the two filters' difference shows
     bake(panel, "checker", coarse, dir + "/panel-checker.ptx");
     bake::BakeOptions smooth;
     smooth.resLog2 = 4;
