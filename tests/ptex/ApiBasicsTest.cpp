@@ -106,4 +106,28 @@ TEST(ApiBasics, HalfConversionsMatchTheReferenceRule)
     EXPECT_EQ(crc, 0xE0C069F3u);
 }
 
+struct CountedRelease {
+    int* released;
+    void release() { ++*released; }
+};
+
+TEST(ApiBasics, PtexPtrReleasesExactlyOnce)
+{
+    int releasedA = 0, releasedB = 0;
+    CountedRelease a{&releasedA}, b{&releasedB};
+    {
+        PtexPtr<CountedRelease> first(&a), second;
+        EXPECT_EQ(second.get(), nullptr);
+        first.swap(second);
+        EXPECT_EQ(first.get(), nullptr);
+        EXPECT_EQ(second.get(), &a);
+        second.reset(&b);
+        EXPECT_EQ(releasedA, 1);
+        CountedRelease* raw = second;
+        EXPECT_EQ(raw, &b);
+    }
+    EXPECT_EQ(releasedA, 1);
+    EXPECT_EQ(releasedB, 1);
+}
+
 }  // namespace

@@ -105,6 +105,57 @@ TEST(Cache, InputHandlerBypassesTheSearchPath)
     EXPECT_EQ(texel(tx), 5.f);
 }
 
+// An application's handler that cannot tell file sizes; counts its open handles.
+class CountingStdioHandler : public PtexInputHandler {
+ public:
+    Handle open(const char* path) override
+    {
+        FILE* f = fopen(path, "rb");
+        if (f) ++openHandles;
+        return f;
+    }
+    void seek(Handle handle, int64_t pos) override { fseeko(static_cast<FILE*>(handle), pos, SEEK_SET); }
+    size_t read(void* buffer, size_t size, Handle handle) override
+    {
+        return fread(buffer, 1, size, static_cast<FILE*>(handle));
+    }
+    bool close(Handle handle) override
+    {
+        --openHandles;
+        return fclose(static_cast<FILE*>(handle)) == 0;
+    }
+    const char* lastError() override { return "cannot open"; }
+    int openHandles = 0;
+};
+
+TEST(Cache, ApplicationHandlerWithoutFileSizes)
+{
+    const std::string dir = cacheDir();
+    writeValued(dir + "/handler.ptx", 6.f, 3);
+    {
+        std::ifstream in(dir + "/handler.ptx", std::ios::binary);
+        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::ofstream out(dir + "/handler-cut.ptx", std::ios::binary);
+        out.write(bytes.data(), std::streamsize(bytes.size() - 10));
+    }
+    CountingStdioHandler handler;
+    {
+        PtexPtr<PtexCache> cache(PtexCache::create(0, 0, false, &handler));
+        Ptex::String error;
+        PtexTexture* tx = cache->get((dir + "/handler.ptx").c_str(), error);
+        ASSERT_NE(tx, nullptr) << error;
+        EXPECT_EQ(texel(tx, 2), 8.f);
+        tx->release();
+        EXPECT_EQ(handler.openHandles, 1) << "releasing a cached texture keeps its handle";
+        EXPECT_EQ(cache->get((dir + "/handler-cut.ptx").c_str(), error), nullptr);
+        EXPECT_EQ(error.rfind("PtexReader error: ", 0), 0u) << error;
+        Ptex::String missing;
+        EXPECT_EQ(cache->get((dir + "/none.ptx").c_str(), missing), nullptr);
+        EXPECT_EQ(missing, "Can't open ptex file: " + dir + "/none.ptx\ncannot open");
+    }
+    EXPECT_EQ(handler.openHandles, 0) << "releasing the cache closes every handle";
+}
+
 TEST(Cache, PurgeWaitsForHoldersAndThenReopens)
 {
     const std::string path = cacheDir() + "/purged.ptx";
