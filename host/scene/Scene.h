@@ -2,6 +2,20 @@
 // and texture parameters, and the camera, image and light that tarsk-render adds), and its loader.
 // Both tarsk-eval and tarsk-render read scenes through loadScene; every fault is a HostError whose
 // message names the file and the JSON path of the offending value.
+//
+// The file, as JSON (every key optional unless said otherwise; relative paths are relative to it):
+//   "renderer":   {"threads": N, "frame_time": T, "message_log": true}
+//   "objects":    [ (required) {"name": ..., "transform": [16 numbers, row-major, object to world],
+//                   "opaque": false,   // tarsk-render: treat the texture's alpha as 1
+//                   "mesh": {"vertices": [[x,y,z],...], "origFaces": [...], "origFacesDegree": [...],
+//                            "faces": [...]}  or  {"obj": "file.obj"}  (required),
+//                   "texture": {"type": "TexPtex" (required), parameter name: value, ...}} ]
+//   "camera":     {"position": [x,y,z], "look_at": [x,y,z], "up": [x,y,z], "fov_deg": degrees}
+//   "image":      {"width": W, "height": H, "spp": N}
+//   "background": [r, g, b]  (linear)
+//   "light":      {"direction": [x,y,z] (travel direction; default: a headlight), "ambient": a}
+//   "shading":    "lambert" | "unlit"
+// Any texture parameter and mesh list may be keyed by time: {"keys": [[time, value], ...]}.
 #pragma once
 
 #include "Keyed.h"
