@@ -61,7 +61,7 @@ void DataResidency::blockDropped(FaceBlock* block)
 
 void DataResidency::evictIfNeeded()
 {
-    if (!overLimit()) return;
+    if (!overLimit() || _futileEpoch.load(std::memory_order_relaxed) == epoch()) return;
     std::lock_guard<std::mutex> lock(_lruMutex);
     if (!overLimit()) return;
     // Evict down to 7/8 of the limit so that eviction runs in batches, not on every load.
@@ -81,7 +81,7 @@ void DataResidency::evictIfNeeded()
         if (reader->evictLocked(*block)) unlinkLocked(block);
         reader->unlockForResidency();
     }
-    _epoch.fetch_add(1, std::memory_order_relaxed);
+    if (overLimit()) _futileEpoch.store(epoch(), std::memory_order_relaxed);
 }
 
 void DataResidency::fileOpened(PtexReader* reader)

@@ -59,6 +59,10 @@ class DataResidency {
     std::atomic<int64_t> _peakMemUsed{0};
     std::atomic<uint64_t> _epoch{1};
     std::atomic<uint64_t> _blockReads{0};
+    // Epoch of the last eviction pass that could not get under the limit (everything held):
+    // until something new is loaded, further passes could free no more than handles released
+    // since, so releases do not rescan the list on every call.
+    std::atomic<uint64_t> _futileEpoch{0};
 
     std::mutex _lruMutex;
     FaceBlock* _lruHead = nullptr;
