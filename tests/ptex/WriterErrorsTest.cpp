@@ -126,6 +126,7 @@ TEST(WriterErrors, FaceErrorsAreRecordedAndFailTheClose)
 TEST(WriterErrors, MetaDataAndModeErrors)
 {
     const std::string path = scratchPath("meta.ptx");
+    fs::remove(path);
     const std::string suffix = "\nPtex file: " + path;
     const std::string key255(255, 'k'), key254(254, 'k');
     const int32_t values[2] = {1, 2};
