@@ -41,7 +41,14 @@ std::string defaultText(const TUtils::TarskParameterInfo& info)
     case TUtils::TARSK_PARAM_STRING: return quoted(info.defaultString);
     case TUtils::TARSK_PARAM_BOOL: return info.defaultInt ? "true" : "false";
     case TUtils::TARSK_PARAM_INT: std::snprintf(buffer, sizeof buffer, "%" PRId32, info.defaultInt); return buffer;
-    case TUtils::TARSK_PARAM_FLOAT: std::snprintf(buffer, sizeof buffer, "%g", double(info.defaultFloat)); return buffer;
+    case TUtils::TARSK_PARAM_FLOAT: {
+        // Floats always show as floats: "1.0", not "1".
+        std::snprintf(buffer, sizeof buffer, "%g", double(info.defaultFloat));
+        std::string text = buffer;
+        if (text.find_first_of(".enai") == std::string::npos)
+            text += ".0";
+        return text;
+    }
     default: return "-";
     }
 }

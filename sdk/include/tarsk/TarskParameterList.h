@@ -35,7 +35,8 @@ public:
     // Replaces the named parameter's value (all its keys) by a copy of `param`, whose name picks
     // the parameter; list storage is shared, not copied. 1 on success; 0 with a message and no
     // change for null, an unknown name, an output, a value-less parameter or a value of another
-    // kind (a bool parameter also takes int values: any non-zero int is true).
+    // kind (a bool parameter also takes int values: any non-zero int is true). Replacing a list
+    // frees storage that plug-ins borrow for the frame: hosts set parameters between frames.
     int32_t setParameter(const TarskPluginParameter* param);
     // The value a scene gave, or null when it gave none (defaults are not parameters).
     TarskPluginParameter* getParam(const char* name) noexcept;
