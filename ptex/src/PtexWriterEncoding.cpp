@@ -90,7 +90,8 @@ Res tileResFor(Res res, int pixelSize)
 namespace {
 
 // One untiled, non-constant image: planar copy, difference chain (integer types), zlib.
-bool encodeSingle(const void* texels, int stride, Res res, DataType dt, int nchannels, int level, Block& out)
+EncodeResult encodeSingle(const void* texels, int stride, Res res, DataType dt, int nchannels, int level,
+                          Block& out)
 {
     const int valueSize = DataSize(dt);
     const int ures = res.u(), vres = res.v();
@@ -99,15 +100,22 @@ bool encodeSingle(const void* texels, int stride, Res res, DataType dt, int ncha
     const bool differenced = dt == dt_uint8 || dt == dt_uint16;
     if (differenced) PtexUtils::encodeDifference(planar.data(), int(planar.size()), dt);
     out.data.clear();
-    if (!deflateBlock(planar.data(), planar.size(), level, out.data)) return false;
-    if (out.data.size() > kMaxBlockSize) return false;
+    if (!deflateBlock(planar.data(), planar.size(), level, out.data)) return EncodeResult::zlibFailed;
+    if (out.data.size() > kMaxBlockSize) return EncodeResult::blockTooLarge;
     out.header = headerWord(uint32_t(out.data.size()), differenced ? enc_diffzipped : enc_zipped);
-    return true;
+    return EncodeResult::encoded;
 }
 
 }  // namespace
 
-bool encodeImage(const void* texels, int stride, Res res, DataType dt, int nchannels, int level, Block& out)
+const char* encodeFailureMessage(EncodeResult result)
+{
+    // A block size must fit the 30 bits of its header word.
+    return result == EncodeResult::blockTooLarge ? "PtexWriter error: invalid face resolution"
+                                                 : "PtexWriter error: data compression internal error";
+}
+
+EncodeResult encodeImage(const void* texels, int stride, Res res, DataType dt, int nchannels, int level, Block& out)
 {
     const int pixelSize = DataSize(dt) * nchannels;
     const Res tileRes = tileResFor(res, pixelSize);
@@ -127,16 +135,17 @@ bool encodeImage(const void* texels, int stride, Res res, DataType dt, int nchan
                 putU32(tileHeaders, headerWord(uint32_t(pixelSize), enc_constant));
                 putBytes(tileData, origin, size_t(pixelSize));
             } else {
-                if (!encodeSingle(origin, stride, tileRes, dt, nchannels, level, tile)) return false;
+                const EncodeResult result = encodeSingle(origin, stride, tileRes, dt, nchannels, level, tile);
+                if (result != EncodeResult::encoded) return result;
                 putU32(tileHeaders, tile.header);
                 putBytes(tileData, tile.data.data(), tile.data.size());
             }
         }
     }
     Bytes zippedHeaders;
-    if (!deflateBlock(tileHeaders.data(), tileHeaders.size(), level, zippedHeaders)) return false;
+    if (!deflateBlock(tileHeaders.data(), tileHeaders.size(), level, zippedHeaders)) return EncodeResult::zlibFailed;
     const uint64_t total = 6 + uint64_t(zippedHeaders.size()) + tileData.size();
-    if (total > kMaxBlockSize) return false;
+    if (total > kMaxBlockSize) return EncodeResult::blockTooLarge;
     out.data.clear();
     out.data.reserve(size_t(total));
     putU8(out.data, uint8_t(tileRes.ulog2));
@@ -145,7 +154,7 @@ bool encodeImage(const void* texels, int stride, Res res, DataType dt, int nchan
     putBytes(out.data, zippedHeaders.data(), zippedHeaders.size());
     putBytes(out.data, tileData.data(), tileData.size());
     out.header = headerWord(uint32_t(total), enc_tiled);
-    return true;
+    return EncodeResult::encoded;
 }
 
 }  // namespace PtexWriterEncoding

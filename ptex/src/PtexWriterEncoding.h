@@ -49,10 +49,15 @@ struct Block {
     Bytes data;
 };
 
+enum class EncodeResult { encoded, zlibFailed, blockTooLarge };
+
 // Encodes an interleaved image (rows `stride` bytes apart) as one face data block, tiled when
-// large; constant tiles are stored as one raw texel. False when zlib fails or the block would
+// large; constant tiles are stored as one raw texel. Fails when zlib fails or the block would
 // not fit the 30-bit size field.
-bool encodeImage(const void* texels, int stride, Res res, DataType dt, int nchannels, int level, Block& out);
+EncodeResult encodeImage(const void* texels, int stride, Res res, DataType dt, int nchannels, int level, Block& out);
+
+// The writer's error message for a failed encoding.
+const char* encodeFailureMessage(EncodeResult result);
 
 }  // namespace PtexWriterEncoding
 

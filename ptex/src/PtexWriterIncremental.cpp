@@ -109,8 +109,9 @@ bool PtexIncrWriter::appendFace(int faceid, const FaceInfo& info, const void* da
     if (PtexUtils::isConstant(data, stride, ures, vres, _pixelSize)) return writeConstantFace(faceid, info, data);
 
     Block block;
-    if (!encodeImage(data, stride, stored.res, _dataType, _nchannels, kEditCompression, block)) {
-        setError("PtexWriter error: data compression internal error");
+    const EncodeResult encoded = encodeImage(data, stride, stored.res, _dataType, _nchannels, kEditCompression, block);
+    if (encoded != EncodeResult::encoded) {
+        setError(encodeFailureMessage(encoded));
         return false;
     }
     // The record's value is the average of the premultiplied texels, divided back.

@@ -108,8 +108,9 @@ bool PtexMainWriter::addFace(int faceid, const FaceInfo& info, const void* data,
 
     FaceState& face = _faces[size_t(faceid)];
     Block level0;
-    if (!encodeImage(data, stride, res, _dataType, _nchannels, kFullCompression, level0)) {
-        setError("PtexWriter error: data compression internal error");
+    const EncodeResult encoded = encodeImage(data, stride, res, _dataType, _nchannels, kFullCompression, level0);
+    if (encoded != EncodeResult::encoded) {
+        setError(encodeFailureMessage(encoded));
         return false;
     }
     face.level0 = std::move(level0);
@@ -199,9 +200,10 @@ bool PtexMainWriter::buildReductions(std::vector<Level>& levels)
         face.reduction = {};
         for (int level = 1; level <= key - 2; ++level) {
             Block block;
-            if (!encodeImage(current.data(), res.u() * _pixelSize, res, _dataType, _nchannels, kFullCompression,
-                             block)) {
-                setError("PtexWriter error: data compression internal error");
+            const EncodeResult encoded =
+                encodeImage(current.data(), res.u() * _pixelSize, res, _dataType, _nchannels, kFullCompression, block);
+            if (encoded != EncodeResult::encoded) {
+                setError(encodeFailureMessage(encoded));
                 return false;
             }
             Level& out = levels[size_t(level)];
