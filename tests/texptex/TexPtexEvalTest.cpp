@@ -286,6 +286,11 @@ TEST(TexPtexEval, HitObjectWithoutTransformIsTheIdentity)
     PluginBase plain;   // offers no GeometryTransform
     c.geometryObject = &plain;
     EXPECT_EQ(h.eval(c), withTransform);
+    // The texture gives colours only: the vector evaluation keeps the interface's zero.
+    const Vector3f vector = static_cast<TUtils::TextureInterface&>(h.tex()).evalVector(c);
+    EXPECT_EQ(vector.x, 0.0f);
+    EXPECT_EQ(vector.y, 0.0f);
+    EXPECT_EQ(vector.z, 0.0f);
     h.end();
 }
 
