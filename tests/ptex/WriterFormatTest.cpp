@@ -441,6 +441,41 @@ TEST(WriterFormat, NeighborhoodConstantFlags)
     EXPECT_EQ(flagsOf(Ptex::mt_triangle, triangles, {}), (std::vector<int>{5, 5}));
 }
 
+// Property: on random grids of constant and non-constant faces, a face carries the flag exactly
+// when it and every face sharing one of its vertices are constant with the same value.
+TEST(WriterFormat, NeighborhoodFlagsOnRandomGrids)
+{
+    std::mt19937 rng(1234);
+    for (int trial = 0; trial < 40; ++trial) {
+        const int nu = 1 + int(rng() % 6), nv = 1 + int(rng() % 5);
+        std::vector<int> kind(size_t(nu * nv));  // 0: non-constant, 1 or 2: constant value
+        for (int& k : kind) k = int(rng() % 8) == 0 ? 0 : 1 + int(rng() % 5 == 0);
+        tarsk::test::TextureSpec spec;
+        spec.dataType = Ptex::dt_uint8;
+        spec.faces = tarsk::test::quadGrid(nu, nv, Ptex::Res(2, 2));
+        spec.texel = [&kind](int f, int x, int y, int) {
+            return kind[size_t(f)] == 0 ? float(x + 4 * y) / 255.0f : float(kind[size_t(f)]) / 255.0f;
+        };
+        const std::string path = scratchPath("random_flags.ptx");
+        std::string error;
+        ASSERT_TRUE(tarsk::test::writeTexture(path, spec, error)) << error;
+        const WrittenFile file = load(path);
+        for (int y = 0; y < nv; ++y)
+            for (int x = 0; x < nu; ++x) {
+                const int f = y * nu + x;
+                bool expected = kind[size_t(f)] != 0;
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx) {
+                        const int gx = x + dx, gy = y + dy;
+                        if (gx < 0 || gy < 0 || gx >= nu || gy >= nv) continue;
+                        if (kind[size_t(gy * nu + gx)] != kind[size_t(f)]) expected = false;
+                    }
+                EXPECT_EQ(file.faces[size_t(f)].isNeighborhoodConstant(), expected)
+                    << "trial " << trial << " face " << f << " of " << nu << "x" << nv;
+            }
+    }
+}
+
 TEST(WriterFormat, MetaDataLayoutAndOrder)
 {
     const std::string path = scratchPath("meta.ptx");
