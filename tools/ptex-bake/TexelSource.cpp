@@ -23,7 +23,13 @@ public:
         double y = (1.0 - uv[1]) * image.height - 0.5;
         double fx = std::floor(x), fy = std::floor(y);
         double tx = x - fx, ty = y - fy;
-        auto wrap = [](double i, int n) { return static_cast<int>(((static_cast<int64_t>(i) % n) + n) % n); };
+        // Wrapped in floating point first, so that huge texture coordinates never overflow an int.
+        auto wrap = [](double i, int n) {
+            double w = std::fmod(i, static_cast<double>(n));
+            if (!(w >= 0))
+                w = std::isfinite(w) ? w + n : 0;
+            return std::min(static_cast<int>(w), n - 1);
+        };
         int x0 = wrap(fx, image.width), x1 = wrap(fx + 1, image.width);
         int y0 = wrap(fy, image.height), y1 = wrap(fy + 1, image.height);
         for (int c = 0; c < 4; ++c) {
