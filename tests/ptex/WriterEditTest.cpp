@@ -356,6 +356,89 @@ TEST(WriterEdit, EditsOfFilesWithoutMetaDataAndApplyEdits)
     checkFaces(false);
 }
 
+// The edit records of the reference-written edited sample, replayed through our incremental
+// writer on the file as it was before its edits, give the same file byte for byte.
+TEST(WriterEdit, ReferenceEditRecordsReplayByteForByte)
+{
+    const std::string source = tarsk::test::testDataDir() + "/edits_u8.ptx";
+    if (!fs::exists(source)) GTEST_SKIP() << "reference Ptex files not found at " << tarsk::test::testDataDir();
+    const WrittenFile original = load(source);
+    ASSERT_GT(original.editDataSize, 0u);
+    const uint64_t editStart = original.editDataPos, editEnd = editStart + original.editDataSize;
+
+    // The file before its edits: everything up to the edit section, with no edit data.
+    const std::string path = scratchPath("replay.ptx");
+    {
+        std::vector<uint8_t> base(original.bytes.begin(), original.bytes.begin() + long(editStart));
+        for (int i = 0; i < 8; ++i) base[size_t(88 + i)] = 0;
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(base.data()), long(base.size()));
+    }
+    const Ptex::MeshType mt = Ptex::MeshType(original.meshType);
+    const Ptex::DataType dt = Ptex::DataType(original.dataType);
+    const int P = original.pixelSize();
+    Ptex::String error;
+    PtexWriter* writer = nullptr;
+    auto openWriter = [&] {
+        writer = PtexWriter::edit(path.c_str(), true, mt, dt, original.nchannels, original.alphaChannel,
+                                  int(original.nfaces), error);
+        ASSERT_TRUE(writer) << error;
+    };
+    openWriter();
+    int faceRecords = 0, metaRecords = 0;
+    for (uint64_t pos = editStart; pos < editEnd;) {
+        const uint8_t type = original.bytes[pos];
+        const uint32_t size = original.u32(pos + 1);
+        const uint64_t body = pos + 5;
+        if (type == 0) {
+            const int faceid = int(original.u32(body));
+            Ptex::FaceInfo info;
+            std::memcpy(&info, &original.bytes[body + 4], 20);
+            const uint32_t header = original.u32(body + 24);
+            if (info.isConstant()) {
+                EXPECT_TRUE(writer->writeConstantFace(faceid, info, &original.bytes[body + 28]));
+            } else {
+                std::vector<uint8_t> texels;
+                std::string message;
+                ASSERT_TRUE(original.decodeBlockAt(body + 28 + uint64_t(P), header, info.res, texels, message))
+                    << message;
+                EXPECT_TRUE(writer->writeFace(faceid, info, texels.data()));
+            }
+            ++faceRecords;
+        } else if (type == 1) {
+            std::vector<uint8_t> raw;
+            ASSERT_TRUE(original.inflateAt(body + 8, original.u32(body), original.u32(body + 4), raw));
+            std::vector<tarsk::test::WrittenMetaRecord> records;
+            ASSERT_TRUE(tarsk::test::parseMetaRecords(raw, records));
+            for (const auto& record : records) {
+                const int count = int(record.data.size());
+                const char* key = record.key.c_str();
+                const void* value = record.data.data();
+                switch (record.type) {
+                case Ptex::mdt_string: writer->writeMeta(key, static_cast<const char*>(value)); break;
+                case Ptex::mdt_int8: writer->writeMeta(key, static_cast<const int8_t*>(value), count); break;
+                case Ptex::mdt_int16: writer->writeMeta(key, static_cast<const int16_t*>(value), count / 2); break;
+                case Ptex::mdt_int32: writer->writeMeta(key, static_cast<const int32_t*>(value), count / 4); break;
+                case Ptex::mdt_float: writer->writeMeta(key, static_cast<const float*>(value), count / 4); break;
+                case Ptex::mdt_double: writer->writeMeta(key, static_cast<const double*>(value), count / 8); break;
+                }
+            }
+            // A meta data record is written when its editing session closes.
+            ASSERT_TRUE(writer->close(error)) << error;
+            writer->release();
+            openWriter();
+            ++metaRecords;
+        }
+        pos = body + size;
+    }
+    ASSERT_TRUE(writer->close(error)) << error;
+    writer->release();
+    EXPECT_GE(faceRecords, 4);
+    EXPECT_GE(metaRecords, 1);
+    const std::vector<uint8_t> replayed = readBytes(path);
+    EXPECT_EQ(replayed.size(), original.bytes.size());
+    EXPECT_TRUE(replayed == original.bytes);
+}
+
 TEST(WriterEdit, EditErrorsLeaveFilesAlone)
 {
     const std::string path = scratchPath("errors.ptx");

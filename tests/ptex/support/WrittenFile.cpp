@@ -241,6 +241,13 @@ bool WrittenFile::decodeFace(int level, int index, Ptex::Res res, std::vector<ui
                        res.u() * pixelSize(), error);
 }
 
+bool WrittenFile::decodeBlockAt(uint64_t pos, uint32_t header, Ptex::Res res, std::vector<uint8_t>& texels,
+                                std::string& error) const
+{
+    texels.assign(size_t(pixelSize()) * size_t(res.size()), 0);
+    return decodeBlock(pos, header, res, texels.data(), res.u() * pixelSize(), error);
+}
+
 Ptex::Res WrittenFile::tileRes(int level, int index, Ptex::Res res) const
 {
     const Level& l = levels[size_t(level)];

@@ -34,6 +34,10 @@ class WrittenFile {
 
     // Decodes block `index` of `level` (a face stored at `res`) into interleaved texels.
     bool decodeFace(int level, int index, Ptex::Res res, std::vector<uint8_t>& texels, std::string& error) const;
+    // Decodes the block at file position `pos` with face data header `header` (for instance the
+    // data of an edit record).
+    bool decodeBlockAt(uint64_t pos, uint32_t header, Ptex::Res res, std::vector<uint8_t>& texels,
+                       std::string& error) const;
     // Tile resolution of a tiled block, or res when not tiled.
     Ptex::Res tileRes(int level, int index, Ptex::Res res) const;
 
