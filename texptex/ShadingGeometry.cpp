@@ -2,22 +2,6 @@
 
 #include <cmath>
 
-bool solveInPlane(Vec3f e1, Vec3f e2, Vec3f d, float& s1, float& s2) noexcept
-{
-    static constexpr int kPairs[3][2] = {{0, 1}, {1, 2}, {2, 0}};
-    for (const auto& pair : kPairs) {
-        const int i = pair[0], j = pair[1];
-        const float det = e1[i] * e2[j] - e1[j] * e2[i];
-        if (std::fabs(static_cast<double>(det)) > kPlanarEpsilon) {
-            s1 = (e2[j] * d[i] - e2[i] * d[j]) / det;
-            s2 = (e1[i] * d[j] - e1[j] * d[i]) / det;
-            return true;
-        }
-    }
-    s1 = s2 = 0.0f;
-    return false;
-}
-
 bool inTriangle(Vec3f q, Vec3f p0, Vec3f p1, Vec3f p2) noexcept
 {
     float s1, s2;
@@ -60,21 +44,4 @@ void invert3(float m[9]) noexcept
     };
     for (int i = 0; i < 9; ++i)
         m[i] = static_cast<float>(inv[i] / det);
-}
-
-void crossDouble(Vec3f e1, Vec3f e2, double n[3]) noexcept
-{
-    n[0] = double(e1.y) * e2.z - double(e1.z) * e2.y;
-    n[1] = double(e1.z) * e2.x - double(e1.x) * e2.z;
-    n[2] = double(e1.x) * e2.y - double(e1.y) * e2.x;
-}
-
-Vec3f projectOntoPlane(Vec3f v, const double n[3]) noexcept
-{
-    const Vec3f nf{static_cast<float>(n[0]), static_cast<float>(n[1]), static_cast<float>(n[2])};
-    const float nn = static_cast<float>(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-    if (!(nn > 0.0f))
-        return v;   // no plane to project onto; the width solve then decides
-    const float nv = nf.x * v.x + nf.y * v.y + nf.z * v.z;
-    return v - nf * (nv / nn);
 }

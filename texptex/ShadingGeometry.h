@@ -4,10 +4,10 @@
 // vectors are single precision; determinants and cross products are formed in double.
 #pragma once
 
+#include <cmath>
+
 struct Vec3f {
     float x, y, z;
-
-    float operator[](int i) const noexcept { return i == 0 ? x : (i == 1 ? y : z); }
 };
 
 inline Vec3f operator+(Vec3f a, Vec3f b) noexcept { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
@@ -18,10 +18,31 @@ inline Vec3f toVec3f(const float* p) noexcept { return {p[0], p[1], p[2]}; }
 // Determinants at or below this magnitude count as degenerate.
 constexpr double kPlanarEpsilon = 1e-6;
 
+// One axis pair (i, j) of solveInPlane; false when its determinant is degenerate (or NaN).
+inline bool solveInAxisPair(float e1i, float e1j, float e2i, float e2j, float di, float dj, float& s1,
+                            float& s2) noexcept
+{
+    const float det = e1i * e2j - e1j * e2i;
+    if (!(std::fabs(static_cast<double>(det)) > kPlanarEpsilon))
+        return false;
+    s1 = (e2j * di - e2i * dj) / det;
+    s2 = (e1i * dj - e1j * di) / det;
+    return true;
+}
+
 // Solves s1 * e1 + s2 * e2 = d in the first axis pair (x, y), (y, z), (z, x) whose determinant
 // exceeds kPlanarEpsilon; the third coordinate is ignored (d is not checked to lie in the plane).
-// False, with s1 = s2 = 0, when all three pairs are degenerate.
-bool solveInPlane(Vec3f e1, Vec3f e2, Vec3f d, float& s1, float& s2) noexcept;
+// False, with s1 = s2 = 0, when all three pairs are degenerate. Inline: it runs up to three
+// times per shading point.
+inline bool solveInPlane(Vec3f e1, Vec3f e2, Vec3f d, float& s1, float& s2) noexcept
+{
+    if (solveInAxisPair(e1.x, e1.y, e2.x, e2.y, d.x, d.y, s1, s2) ||
+        solveInAxisPair(e1.y, e1.z, e2.y, e2.z, d.y, d.z, s1, s2) ||
+        solveInAxisPair(e1.z, e1.x, e2.z, e2.x, d.z, d.x, s1, s2))
+        return true;
+    s1 = s2 = 0.0f;
+    return false;
+}
 
 // q in triangle (p0; p1, p2), bounds inclusive; false for a degenerate triangle or NaN data.
 bool inTriangle(Vec3f q, Vec3f p0, Vec3f p1, Vec3f p2) noexcept;
@@ -35,10 +56,23 @@ void invert3(float m[9]) noexcept;
 
 // v without its component along n: v - n (n . v) / (n . n). n is given in double (a cross product
 // of float edges) and rounded to float; the projection is single precision.
-Vec3f projectOntoPlane(Vec3f v, const double n[3]) noexcept;
+inline Vec3f projectOntoPlane(Vec3f v, const double n[3]) noexcept
+{
+    const Vec3f nf{static_cast<float>(n[0]), static_cast<float>(n[1]), static_cast<float>(n[2])};
+    const float nn = static_cast<float>(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    if (!(nn > 0.0f))
+        return v;   // no plane to project onto; the width solve then decides
+    const float nv = nf.x * v.x + nf.y * v.y + nf.z * v.z;
+    return v - nf * (nv / nn);
+}
 
 // e1 x e2 in double precision.
-void crossDouble(Vec3f e1, Vec3f e2, double n[3]) noexcept;
+inline void crossDouble(Vec3f e1, Vec3f e2, double n[3]) noexcept
+{
+    n[0] = double(e1.y) * e2.z - double(e1.z) * e2.y;
+    n[1] = double(e1.z) * e2.x - double(e1.x) * e2.z;
+    n[2] = double(e1.x) * e2.y - double(e1.y) * e2.x;
+}
 
 inline bool isFinite(Vec3f v) noexcept
 {
