@@ -61,7 +61,8 @@ struct PtexTriangleFilter::TexelIterator {
 
 namespace {
 
-template <typename T, int N>
+// With WithData false only the weights are summed (constant data: the caller multiplies once).
+template <typename T, int N, bool WithData>
 float accumulateTexels(float cu, float cv, int u1, int v1, int w1, int u2, int v2, int w2, float A, float B,
                        float C, float area, int rowLen, const T* data, int nt, int nc, float* acc)
 {
@@ -80,17 +81,17 @@ float accumulateTexels(float cu, float cv, int u1, int v1, int w1, int u2, int v
         const float U = float(x1) - cu, V = float(y) - cv;
         float DQ = A * (2.0f * U + 1.0f) + B * V;
         float Q = (A * U) * U + (B * U + C * V) * V;
-        const T* p = data ? data + (size_t(y) * size_t(rowLen) + size_t(x1)) * size_t(nt) : nullptr;
+        const T* p = WithData ? data + (size_t(y) * size_t(rowLen) + size_t(std::max(x1, 0))) * size_t(nt) : nullptr;
         for (int x = x1; x < x2; x++) {
             if (Q < 1.0f) {
                 const float wt = std::exp(-6.125f * Q) * area;
                 weight += wt;
-                if (p)
+                if (WithData)
                     for (int c = 0; c < n; c++) acc[c] += float(p[c]) * wt;
             }
             Q = Q + DQ;
             DQ = DQ + DDQ;
-            if (p) p += nt;
+            if (WithData) p += nt;
         }
     }
     return weight;
@@ -100,15 +101,16 @@ template <typename T>
 float accumulateAnyChannels(const PtexTriangleFilter::TexelIterator& it, int rowLen, const T* data, int nt,
                             int nc, float* acc)
 {
-#define TARSK_TRI_ACCUM(N)                                                                                    \
-    accumulateTexels<T, N>(it.cu, it.cv, it.u1, it.v1, it.w1, it.u2, it.v2, it.w2, it.A, it.B, it.C, it.area, \
-                           rowLen, data, nt, nc, acc)
-    switch (data ? nc : 1) {
-        case 1: return TARSK_TRI_ACCUM(1);
-        case 2: return TARSK_TRI_ACCUM(2);
-        case 3: return TARSK_TRI_ACCUM(3);
-        case 4: return TARSK_TRI_ACCUM(4);
-        default: return TARSK_TRI_ACCUM(0);
+#define TARSK_TRI_ACCUM(N, D)                                                                                     \
+    accumulateTexels<T, N, D>(it.cu, it.cv, it.u1, it.v1, it.w1, it.u2, it.v2, it.w2, it.A, it.B, it.C, it.area, \
+                              rowLen, data, nt, nc, acc)
+    if (!data) return TARSK_TRI_ACCUM(1, false);
+    switch (nc) {
+        case 1: return TARSK_TRI_ACCUM(1, true);
+        case 2: return TARSK_TRI_ACCUM(2, true);
+        case 3: return TARSK_TRI_ACCUM(3, true);
+        case 4: return TARSK_TRI_ACCUM(4, true);
+        default: return TARSK_TRI_ACCUM(0, true);
     }
 #undef TARSK_TRI_ACCUM
 }
