@@ -24,10 +24,12 @@ constexpr int kMaxCornerFaces = 10;
 
 bool borderIsBlack(Ptex::BorderMode m) { return m == Ptex::m_black; }
 
-// Border modes beyond the known values are treated as clamp.
-Ptex::BorderMode sanitizeBorder(Ptex::BorderMode m)
+// Border modes beyond the known values are treated as clamp. Readers report a file's raw value,
+// which may lie outside the enumeration's range, so it is taken as an integer: reading such a
+// value through the enum type is undefined.
+Ptex::BorderMode sanitizeBorder(int m)
 {
-    return (m == Ptex::m_black || m == Ptex::m_periodic) ? m : Ptex::m_clamp;
+    return m == Ptex::m_black ? Ptex::m_black : m == Ptex::m_periodic ? Ptex::m_periodic : Ptex::m_clamp;
 }
 
 }  // namespace
@@ -41,9 +43,9 @@ PtexSeparableFilter::PtexSeparableFilter(PtexTexture* texture, const PtexFilter:
       cubic_(sharpness),
       nt_(texture->numChannels()),
       dt_(texture->dataType()),
-      uMode_(sanitizeBorder(texture->uBorderMode())),
-      vMode_(sanitizeBorder(texture->vBorderMode())),
-      tanvec_(texture->edgeFilterMode() == Ptex::efm_tanvec)
+      uMode_(sanitizeBorder(static_cast<int>(texture->uBorderMode()))),
+      vMode_(sanitizeBorder(static_cast<int>(texture->vBorderMode()))),
+      tanvec_(static_cast<int>(texture->edgeFilterMode()) == Ptex::efm_tanvec)
 {
     // An older caller's Options may end before noedgeblend: only read it when it is there.
     if (options.__structSize >= int(offsetof(PtexFilter::Options, noedgeblend) + sizeof(bool)))
