@@ -72,6 +72,13 @@ void PtexMetaDataReader::load(uint64_t smallPos, uint32_t smallZipSize, uint32_t
                               uint64_t lmdHeaderPos, uint32_t lmdHeaderZipSize, uint32_t lmdHeaderMemSize,
                               uint64_t lmdDataPos, uint64_t lmdDataSize)
 {
+    // Sizes come from the file: a claim that no inflate of the stored bytes could reach is refused
+    // before anything is allocated for it.
+    if (!PtexIO::plausibleInflate(smallMemSize, smallZipSize) ||
+        !PtexIO::plausibleInflate(lmdHeaderMemSize, lmdHeaderZipSize)) {
+        _reader.reportReadError("invalid meta data size");
+        return;
+    }
     if (smallMemSize > 0) {
         std::unique_ptr<uint8_t[]> bytes = allocateBytes(smallMemSize);
         if (!bytes || !_reader.readZipBlock(smallPos, smallZipSize, bytes.get(), smallMemSize)) return;
@@ -93,7 +100,8 @@ void PtexMetaDataReader::load(uint64_t smallPos, uint32_t smallZipSize, uint32_t
             const uint8_t type = bytes[pos + 1 + keySize];
             const uint32_t dataSize = PtexIO::getU32(&bytes[pos + 2 + keySize]);
             const uint32_t zipSize = PtexIO::getU32(&bytes[pos + 6 + keySize]);
-            if (type > mdt_double || dataSize % elementSize(MetaDataType(type)) != 0 || zipSize > lmdDataSize - itemPos)
+            if (type > mdt_double || dataSize % elementSize(MetaDataType(type)) != 0 || zipSize > lmdDataSize - itemPos ||
+                !PtexIO::plausibleInflate(dataSize, zipSize))
                 break;
             Entry& entry = entryFor(key);
             entry.type = MetaDataType(type);
@@ -114,6 +122,10 @@ void PtexMetaDataReader::load(uint64_t smallPos, uint32_t smallZipSize, uint32_t
 void PtexMetaDataReader::loadEdit(uint64_t pos, uint32_t zipSize, uint32_t memSize)
 {
     if (_reader.inErrorState()) return;
+    if (!PtexIO::plausibleInflate(memSize, zipSize)) {
+        _reader.reportReadError("invalid meta data edit size");
+        return;
+    }
     std::unique_ptr<uint8_t[]> bytes = allocateBytes(memSize);
     if (!bytes || !_reader.readZipBlock(pos, zipSize, bytes.get(), memSize)) return;
     if (!parseRecords(bytes.get(), memSize)) _reader.reportReadError("invalid meta data edit");

@@ -35,6 +35,22 @@ std::string writeQuadFile(const std::string& name)
     return path;
 }
 
+// Overwrites a little-endian 32-bit header field.
+void patchU32(const std::string& path, std::streamoff offset, uint32_t value)
+{
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    char bytes[4];
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = static_cast<char>((value >> (8 * i)) & 0xff);
+    file.seekp(offset);
+    file.write(bytes, 4);
+}
+
+struct CollectedErrors : PtexErrorHandler {
+    void reportError(const char* error) override { messages += std::string(error) + "\n"; }
+    std::string messages;
+};
+
 // Overwrites a little-endian 16-bit header field.
 void patchU16(const std::string& path, std::streamoff offset, uint16_t value)
 {
@@ -83,4 +99,24 @@ TEST(FuzzRegression, UnknownBorderModesFilterAsClamp)
             }
         }
     }
+}
+
+// A meta data size claim of almost 4 GiB behind 67 stored bytes: no inflate can produce it, so the
+// reader refuses it before allocating (the reader fuzz target ran out of memory on it), the
+// texture stays readable, and the fault is reported.
+TEST(FuzzRegression, ImpossibleMetaDataSizeIsRefusedBeforeAllocation)
+{
+    const std::string path = writeQuadFile("fuzz-meta-size.ptx");
+    patchU32(path, 60, 0xffff0045u);   // header field metadatamemsize
+
+    CollectedErrors errors;
+    PtexPtr<PtexCache> cache(PtexCache::create(4, 16 << 20, false, nullptr, &errors));
+    Ptex::String error;
+    PtexPtr<PtexTexture> texture(cache->get(path.c_str(), error));
+    ASSERT_TRUE(texture) << error;
+    PtexPtr<PtexMetaData> meta(texture->getMetaData());
+    if (meta) {
+        EXPECT_EQ(meta->numKeys(), 0);
+    }
+    EXPECT_NE(errors.messages.find("meta data size"), std::string::npos) << errors.messages;
 }
