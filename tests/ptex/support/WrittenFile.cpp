@@ -106,6 +106,10 @@ bool WrittenFile::load(const std::string& path, std::string& error)
     }
     pos += constDataSize;
     const uint64_t levelInfoPos = pos;
+    if (levelInfoPos + 16 * uint64_t(nlevels) > bytes.size()) {
+        error = "level info past the end of the file";
+        return false;
+    }
     pos += levelInfoSize;
     uint64_t levelPos = pos;
     levels.resize(nlevels);
@@ -128,7 +132,7 @@ bool WrittenFile::load(const std::string& path, std::string& error)
             level.blockPos.push_back(blockPos);
             blockPos += word & 0x3fffffffu;
         }
-        if (blockPos - levelPos != level.dataSize) {
+        if (blockPos - levelPos != level.dataSize || blockPos > bytes.size()) {
             error = "level " + std::to_string(l) + " size mismatch";
             return false;
         }
@@ -185,6 +189,10 @@ bool WrittenFile::decodeBlock(uint64_t pos, uint32_t header, Ptex::Res res, uint
     const int ps = pixelSize();
     const int ures = res.u(), vres = res.v();
     const Ptex::DataType dt = Ptex::DataType(dataType);
+    if (pos > bytes.size() || size > bytes.size() - pos || (encoding == 3 && size < 6)) {
+        error = "block past the end of the file";
+        return false;
+    }
     if (encoding == 0) {
         if (size != uint32_t(ps)) {
             error = "constant block size";
