@@ -1052,6 +1052,8 @@ void PtexReader::getData(int faceid, void* buffer, int stride)
 void PtexReader::getData(int faceid, void* buffer, int stride, Res res)
 {
     if (!buffer || res.ulog2 < 0 || res.vlog2 < 0 || res.ulog2 > kMaxLog2 || res.vlog2 > kMaxLog2) return;
+    // Row sizes and strides are ints in this interface; a row that cannot be addressed is refused.
+    if ((uint64_t(_pixelSize) << res.ulog2) > kMaxImageBytes) return;
     const int P = _pixelSize;
     const int resu = res.u(), resv = res.v();
     const int rowBytes = P * resu;
