@@ -255,7 +255,8 @@ bool PtexMainWriter::close(String& error)
             }
         } catch (const std::exception&) {
             setError("PtexWriter error: out of memory");
-            if (wroteTmp) std::remove(tmpPath.c_str());
+            // The temporary file may be partly written; it is ours to remove.
+            std::remove(tmpPath.c_str());
             wroteTmp = false;
         }
     }
