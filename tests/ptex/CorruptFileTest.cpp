@@ -10,6 +10,7 @@
 #include "TextureMaker.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -115,7 +116,9 @@ std::vector<std::pair<std::string, Bytes>> sampleFiles()
     spec.faces[1].res = Ptex::Res(8, 7);
     spec.faces[2].constant = true;
     spec.texel = [](int f, int u, int v, int c) { return u > 200 ? 0.5f : float((f * 7 + u + v * 3 + c) % 97) / 97.f; };
-    std::string error, path = dir + "/Corrupt_generated.ptx";
+    // Per-process names: CTest runs the cases of this file as parallel processes.
+    const std::string tag = std::to_string(getpid());
+    std::string error, path = dir + "/Corrupt_generated_" + tag + ".ptx";
     EXPECT_TRUE(tarsk::test::writeTexture(path, spec, error)) << error;
     {
         PtexPtr<PtexWriter> w(PtexWriter::edit(path.c_str(), true, Ptex::mt_quad, Ptex::dt_uint16, 2, 1, 4, error));
@@ -137,9 +140,11 @@ std::vector<std::pair<std::string, Bytes>> sampleFiles()
     tri.numChannels = 3;
     tri.faces = tarsk::test::triangleGrid(2, 1, 4);
     tri.texel = [](int f, int u, int v, int c) { return float(f + u - v + c) * 0.1f; };
-    path = dir + "/Corrupt_triangles.ptx";
+    path = dir + "/Corrupt_triangles_" + tag + ".ptx";
     EXPECT_TRUE(tarsk::test::writeTexture(path, tri, error)) << error;
     files.emplace_back("triangles", readFile(path));
+    fs::remove(path);
+    fs::remove(dir + "/Corrupt_generated_" + tag + ".ptx");
 
     const std::string data = tarsk::test::testDataDir();
     if (fs::is_directory(data)) {
