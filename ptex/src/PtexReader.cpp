@@ -721,6 +721,12 @@ bool PtexReader::decodeBlockLocked(FaceBlock& block, FaceDataHeader header, uint
             reportReadError("invalid tiled block");
             return false;
         }
+        // Every tile takes at least one byte of the block: bound the directory before allocating it.
+        const uint64_t ntiles = uint64_t(1) << ((res.ulog2 - tileRes.ulog2) + (res.vlog2 - tileRes.vlog2));
+        if (ntiles > blockSize - kTiledBlockPrefixSize - tileHeaderSize || !plausibleInflate(4 * ntiles, tileHeaderSize)) {
+            reportReadError("invalid tiled block");
+            return false;
+        }
         std::unique_ptr<TileTable> table(new TileTable);
         table->tileRes = tileRes;
         table->ntilesu = res.ntilesu(tileRes);
@@ -865,11 +871,17 @@ PtexFaceData* PtexReader::getData(int faceid, Res res)
     if (face.isConstant() || (res.ulog2 == 0 && res.vlog2 == 0)) return &_constFaces[faceid];
     const int redu = face.res.ulog2 - res.ulog2;
     const int redv = face.res.vlog2 - res.vlog2;
-    if (redu == 0 && redv == 0) return acquireLevelFace(0, faceid, faceid);
-    if (redu == redv && !face.hasEdits() && redu > 0 && redu < _header.nlevels &&
-        _rfaceids[faceid] < _levelInfo[redu].nfaces)
-        return acquireLevelFace(redu, int(_rfaceids[faceid]), faceid);
-    return acquireReduction(faceid, res);
+    try {
+        if (redu == 0 && redv == 0) return acquireLevelFace(0, faceid, faceid);
+        if (redu == redv && !face.hasEdits() && redu > 0 && redu < _header.nlevels &&
+            _rfaceids[faceid] < _levelInfo[redu].nfaces)
+            return acquireLevelFace(redu, int(_rfaceids[faceid]), faceid);
+        return acquireReduction(faceid, res);
+    } catch (const std::exception&) {
+        // Only the loading paths allocate; nothing may leave the Ptex interface as an exception.
+        reportReadError("out of memory");
+        return errorFace();
+    }
 }
 
 PtexFaceData* PtexReader::reductionError(int faceid, Res res, const char* message)
@@ -1156,7 +1168,15 @@ void FaceBlock::getPixel(int u, int v, void* result)
     tile->release();
 }
 
-PtexFaceData* FaceBlock::getTile(int tile) { return reader->acquireTile(*this, tile); }
+PtexFaceData* FaceBlock::getTile(int tile)
+{
+    try {
+        return reader->acquireTile(*this, tile);
+    } catch (const std::exception&) {
+        reader->reportReadError("out of memory");
+        return nullptr;
+    }
+}
 
 // ---- Uncached open ----
 
