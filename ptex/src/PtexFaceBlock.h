@@ -27,6 +27,13 @@ struct TileTable {
     std::vector<uint64_t> offsets;
     std::unique_ptr<std::atomic<FaceBlock*>[]> tiles;
     std::vector<std::unique_ptr<FaceBlock>> owned;  // guarded by the reader's lock
+
+    // Tiles of a dynamic reduction are not read but computed, each from the source tiles that
+    // cover it, on first use (and again after eviction).
+    bool computed = false;
+    int faceid = -1;
+    Res sourceRes;
+    bool reduceInU = false;
 };
 
 class FaceBlock final : public PtexFaceData {

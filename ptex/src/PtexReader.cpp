@@ -86,7 +86,11 @@ PtexReader::~PtexReader()
         for (auto& level : _ownedLevels)
             for (auto& block : level->owned) _setup.residency->blockDropped(block.get());
         for (auto& table : _ownedReductions)
-            for (auto& block : table->owned) _setup.residency->blockDropped(block.get());
+            for (auto& block : table->owned) {
+                _setup.residency->blockDropped(block.get());
+                if (block->tileTable)
+                    for (auto& tile : block->tileTable->owned) _setup.residency->blockDropped(tile.get());
+            }
         for (auto& level : _ownedLevels)
             for (auto& block : level->owned)
                 if (block->tileTable)
@@ -821,6 +825,11 @@ PtexFaceData* PtexReader::acquireTile(FaceBlock& face, int tile)
     TileTable& table = *face.tileTable;
     FaceBlock* block = table.tiles[tile].load(std::memory_order_acquire);
     if (block && block->tryAcquire()) return block;
+    if (table.computed) {
+        std::unique_ptr<FaceBlock> computed = computeReducedTile(table, tile);
+        if (!computed) return errorFace();
+        return publishComputed(table.tiles[tile], table.owned, std::move(computed));
+    }
     {
         std::lock_guard<std::mutex> lock(_mutex);
         if (inErrorState()) return errorFace();
@@ -945,6 +954,7 @@ PtexFaceData* PtexReader::acquireReduction(int faceid, Res res)
         }
         block->kind = computed->kind;
         block->pixels = std::move(computed->pixels);
+        block->tileTable = std::move(computed->tileTable);
         block->bytes = computed->bytes;
         publishLocked(*block);
     }
@@ -1001,6 +1011,30 @@ std::unique_ptr<FaceBlock> PtexReader::computeReduction(int faceid, Res res)
             PtexUtils::reducev(s, sstride, su, sv, d, dstStride, dt, nchan);
     };
 
+    if (src->isTiled() && !triangle) {
+        // Keep the result tiled where the source tiles allow it, so that a reduction of a large
+        // face stays as lazy (and as finely evictable) as the face itself.
+        const Res srcTile = src->tileRes();
+        Res newTile = srcTile;
+        newTile.clamp(res);
+        const bool splittable = reduceInU ? srcTile.ulog2 >= 1 : srcTile.vlog2 >= 1;
+        if (splittable && res.ntiles(newTile) > 1) {
+            std::unique_ptr<TileTable> table(new TileTable);
+            table->tileRes = newTile;
+            table->ntilesu = res.ntilesu(newTile);
+            table->ntiles = res.ntiles(newTile);
+            table->tiles.reset(new std::atomic<FaceBlock*>[table->ntiles]);
+            for (int t = 0; t < table->ntiles; ++t) table->tiles[t].store(nullptr, std::memory_order_relaxed);
+            table->computed = true;
+            table->faceid = faceid;
+            table->sourceRes = srcRes;
+            table->reduceInU = reduceInU;
+            result->kind = FaceBlock::kTiled;
+            result->bytes = sizeof(FaceBlock) + sizeof(TileTable) + size_t(table->ntiles) * sizeof(void*);
+            result->tileTable = std::move(table);
+            return result;
+        }
+    }
     if (!src->isTiled()) {
         reduceRect(src->getData(), int(P) * srcu, srcu, srcv, texels.get());
     } else {
@@ -1052,6 +1086,96 @@ std::unique_ptr<FaceBlock> PtexReader::computeReduction(int faceid, Res res)
     result->pixels = std::move(texels);
     result->bytes = sizeof(FaceBlock) + size;
     return result;
+}
+
+std::unique_ptr<FaceBlock> PtexReader::computeReducedTile(const TileTable& table, int tile)
+{
+    PtexFaceData* src = getData(table.faceid, table.sourceRes);
+    if (src == errorFace() || !src->isTiled()) {
+        if (src != errorFace()) src->release();
+        return nullptr;
+    }
+    struct Releaser {
+        PtexFaceData* data;
+        ~Releaser() { data->release(); }
+    } releaseSource{src};
+
+    const DataType dt = DataType(_header.datatype);
+    const int nchan = _header.nchannels;
+    const size_t P = size_t(_pixelSize);
+    const Res srcTile = src->tileRes();
+    const int srcNtilesu = table.sourceRes.ntilesu(srcTile);
+    const int ratioU = srcNtilesu / table.ntilesu;
+    const int ratioV = table.sourceRes.ntilesv(srcTile) / (table.ntiles / table.ntilesu);
+    const int tileu = table.tileRes.u(), tilev = table.tileRes.v();
+    const int partu = tileu / ratioU, partv = tilev / ratioV;  // the part each source tile fills
+    const int tu = tile % table.ntilesu, tv = tile / table.ntilesu;
+    const int dstStride = int(P) * tileu;
+
+    std::unique_ptr<uint8_t[]> texels = allocateBytes(P * size_t(tileu) * size_t(tilev));
+    if (!texels) return nullptr;
+    bool allConstant = true, sameValue = true;
+    std::vector<uint8_t> firstValue;
+    for (int j = 0; j < ratioV; ++j) {
+        for (int i = 0; i < ratioU; ++i) {
+            PtexFaceData* part = src->getTile((tv * ratioV + j) * srcNtilesu + tu * ratioU + i);
+            if (!part || part == errorFace()) return nullptr;
+            const void* partData = part->getData();
+            uint8_t* d = texels.get() + (size_t(j) * partv * tileu + size_t(i) * partu) * P;
+            if (part->isConstant()) {
+                if (firstValue.empty())
+                    firstValue.assign(static_cast<const uint8_t*>(partData), static_cast<const uint8_t*>(partData) + P);
+                else if (memcmp(firstValue.data(), partData, P) != 0)
+                    sameValue = false;
+                PtexUtils::fill(partData, d, dstStride, partu, partv, int(P));
+            } else {
+                allConstant = false;
+                if (table.reduceInU)
+                    PtexUtils::reduceu(partData, int(P) * srcTile.u(), srcTile.u(), srcTile.v(), d, dstStride, dt, nchan);
+                else
+                    PtexUtils::reducev(partData, int(P) * srcTile.u(), srcTile.u(), srcTile.v(), d, dstStride, dt, nchan);
+            }
+            part->release();
+        }
+    }
+    std::unique_ptr<FaceBlock> result(new FaceBlock(this, table.tileRes, _pixelSize, false));
+    if (allConstant && sameValue) {
+        result->kind = FaceBlock::kConstant;
+        result->pixels = allocateBytes(P);
+        memcpy(result->pixels.get(), firstValue.data(), P);
+        result->bytes = sizeof(FaceBlock) + P;
+    } else {
+        result->kind = FaceBlock::kPacked;
+        result->pixels = std::move(texels);
+        result->bytes = sizeof(FaceBlock) + P * size_t(tileu) * size_t(tilev);
+    }
+    return result;
+}
+
+PtexFaceData* PtexReader::publishComputed(std::atomic<FaceBlock*>& slot, std::vector<std::unique_ptr<FaceBlock>>& owned,
+                                          std::unique_ptr<FaceBlock> computed)
+{
+    FaceBlock* block = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        if (inErrorState()) return errorFace();
+        block = slot.load(std::memory_order_relaxed);
+        if (!block) {
+            block = new FaceBlock(this, computed->blockRes, _pixelSize, false);
+            owned.emplace_back(block);
+            slot.store(block, std::memory_order_release);
+        }
+        if (block->refs.load(std::memory_order_acquire) >= 0) {
+            block->refs.fetch_add(1, std::memory_order_acquire);
+            return block;
+        }
+        block->kind = computed->kind;
+        block->pixels = std::move(computed->pixels);
+        block->bytes = computed->bytes;
+        publishLocked(*block);
+    }
+    afterLoad();
+    return block;
 }
 
 // ---- Copies and single texels ----

@@ -140,6 +140,9 @@ class PtexReader final : public PtexTexture {
     PtexFaceData* acquireReduction(int faceid, Res res);
     PtexFaceData* reductionError(int faceid, Res res, const char* message);
     std::unique_ptr<FaceBlock> computeReduction(int faceid, Res res);
+    std::unique_ptr<FaceBlock> computeReducedTile(const TileTable& table, int tile);
+    PtexFaceData* publishComputed(std::atomic<FaceBlock*>& slot, std::vector<std::unique_ptr<FaceBlock>>& owned,
+                                  std::unique_ptr<FaceBlock> computed);
 
     // Immutable after open.
     std::string _path;

@@ -206,6 +206,16 @@ TEST(Reader, TiledFacesReduceLikeTheirAssembledImage)
 
     std::vector<float> halfU(256 * 512), quarter(256 * 256), fromReader(256 * 256);
     PtexUtils::reduceu(image.data(), 512 * 4, 512, 512, halfU.data(), 256 * 4, Ptex::dt_float, 1);
+    {
+        // The reduction stays tiled (computed tile by tile); a flat quadrant gives constant tiles.
+        PtexPtr<PtexFaceData> reduced(tx->getData(0, Ptex::Res(8, 9)));
+        ASSERT_TRUE(reduced->isTiled());
+        EXPECT_EQ(reduced->tileRes(), Ptex::Res(7, 7));
+        PtexPtr<PtexFaceData> flat(reduced->getTile(reduced->res().ntiles(reduced->tileRes()) - 1));
+        EXPECT_TRUE(flat->isConstant());
+        PtexPtr<PtexFaceData> busy(reduced->getTile(0));
+        EXPECT_FALSE(busy->isConstant());
+    }
     std::vector<uint8_t> u = readAll(tx, 0, Ptex::Res(8, 9));
     EXPECT_EQ(0, memcmp(u.data(), halfU.data(), u.size()));
     // (8,8): even u with equal reductions halves v of (8,9).
