@@ -32,6 +32,8 @@ public:
     int32_t faceOfTriangle(int t) const noexcept { return triangleFace[t]; }
     const OrigFace& origFace(int t) const noexcept { return faceRecords[triangleFace[t]]; }
     const OrigFace& faceRecord(int32_t face) const noexcept { return faceRecords[face]; }
+    // Corner count of face i, without the virtual call of getFaceDegree (for per-point work).
+    int32_t faceDegree(int32_t face) const noexcept { return faceDegrees[face]; }
 
     // Ptex faces the mesh accounts for (one past the last id); 0 until a successful build.
     int32_t numPtexFaces() const noexcept { return ptexFaceCount; }

@@ -1,20 +1,37 @@
 #include "FaceLocation.h"
 
 #include <OrigFace.h>
-#include <OrigMesh.h>
+#include <OrigPolyMesh.h>
+#include <OrigTriMesh.h>
+
+#include <cstddef>
 
 namespace {
 
-Vec3f corner(const OrigMesh& mesh, int32_t t, int k) noexcept
-{
-    return toVec3f(mesh.getVertex(t, k));
-}
+// The corners of one original face in the numbering OrigMesh::getVertex uses: with `reverse`,
+// corner 0 stays first and corner k (k > 0) is stored corner d - k.
+struct FaceCorners {
+    const float* vertices;    // the host's "vertices", three floats each
+    const int32_t* indices;   // the face's vertex indices in stored order
+    int degree;
+    bool reverse;
+
+    Vec3f operator[](int k) const noexcept
+    {
+        const int stored = (reverse && k != 0) ? degree - k : k;
+        // 3 * index may pass INT32_MAX for large lists, so the offset is formed in pointer width.
+        return toVec3f(vertices + 3 * static_cast<std::ptrdiff_t>(indices[stored]));
+    }
+    // Stored order to getVertex numbering; the map is its own inverse.
+    int fromStored(int k) const noexcept { return (reverse && k != 0) ? degree - k : k; }
+};
 
 // A render triangle that is half of a quad: the frame starts at the quad corner opposite the one
 // the triangle lacks, so that the triangle's two edges from there are edges of the quad.
-void locateInQuad(const OrigMesh& mesh, const OrigFace& face, const int32_t* faces, int32_t t, FaceFrame& frame) noexcept
+void locateInQuad(const FaceCorners& corners, const OrigFace& face, const int32_t* faces, int32_t t,
+                  FaceFrame& frame) noexcept
 {
-    const int32_t* tri = faces + 3 * static_cast<int64_t>(t);
+    const int32_t* tri = faces + 3 * static_cast<std::ptrdiff_t>(t);
     int missing = -1;
     for (int i = 0; i < 4 && missing < 0; ++i) {
         const int32_t v = face.vertexIndices[i];
@@ -26,30 +43,30 @@ void locateInQuad(const OrigMesh& mesh, const OrigFace& face, const int32_t* fac
     // stays within the quad and the choice is the same on every evaluation.
     if (missing < 0)
         missing = 3;
-    int c = (missing + 2) % 4;
-    mesh.mapCorner(t, c);
+    const int c = corners.fromStored((missing + 2) % 4);
     frame.faceId = face.ptexFaceId;
     frame.corner = c;
-    frame.origin = corner(mesh, t, c);
-    frame.edge1 = corner(mesh, t, (c + 1) % 4) - frame.origin;
-    frame.edge2 = corner(mesh, t, (c + 3) % 4) - frame.origin;
+    frame.origin = corners[c];
+    frame.edge1 = corners[(c + 1) % 4] - frame.origin;
+    frame.edge2 = corners[(c + 3) % 4] - frame.origin;
 }
 
 // An n-gon (or a triangle) of a quad-type file: one sub-face per corner k, the quad from corner k
 // over the midpoint of the edge to the next corner, the face centre and the midpoint of the edge
 // from the previous corner. The tests are inclusive and run in increasing k, so a point on a line
 // between two sub-faces goes to the lower-numbered one, and a point outside all of them to the last.
-void locateInSubFace(const OrigMesh& mesh, const OrigFace& face, int32_t t, int d, Vec3f q, FaceFrame& frame) noexcept
+void locateInSubFace(const FaceCorners& corners, const OrigFace& face, Vec3f q, FaceFrame& frame) noexcept
 {
+    const int d = corners.degree;
     const Vec3f centre{face.center[0], face.center[1], face.center[2]};
     Vec3f a[4];
     int k = 0;
     for (;; ++k) {
-        const Vec3f vk = corner(mesh, t, k);
+        const Vec3f vk = corners[k];
         a[0] = vk;
-        a[1] = (corner(mesh, t, (k + 1) % d) + vk) * 0.5f;
+        a[1] = (corners[k + 1 == d ? 0 : k + 1] + vk) * 0.5f;
         a[2] = centre;
-        a[3] = (corner(mesh, t, (k + d - 1) % d) + vk) * 0.5f;
+        a[3] = (corners[k == 0 ? d - 1 : k - 1] + vk) * 0.5f;
         if (k == d - 1 || inQuad(q, a[0], a[1], a[2], a[3]))
             break;
     }
@@ -65,23 +82,27 @@ void locateInSubFace(const OrigMesh& mesh, const OrigFace& face, int32_t t, int 
 
 }  // namespace
 
-bool locateFace(const OrigMesh& mesh, bool quadFile, const int32_t* faces, int32_t t, Vec3f q,
-                FaceFrame& frame) noexcept
+void locateFace(const OrigTriMesh& mesh, int32_t t, FaceFrame& frame) noexcept
 {
-    if (!quadFile) {
-        frame.faceId = t;
-        frame.corner = 0;
-        frame.origin = corner(mesh, t, 0);
-        frame.edge1 = corner(mesh, t, 1) - frame.origin;
-        frame.edge2 = corner(mesh, t, 2) - frame.origin;
-        return true;
-    }
-    const int d = mesh.getFaceDegree(t);
-    const auto* face = static_cast<const OrigFace*>(mesh.getFace(t));
+    const FaceCorners corners{mesh.vertices, mesh.faceVertices + 3 * static_cast<std::ptrdiff_t>(t), 3,
+                              mesh.reverse != 0};
+    frame.faceId = t;
+    frame.corner = 0;
+    frame.origin = corners[0];
+    frame.edge1 = corners[1] - frame.origin;
+    frame.edge2 = corners[2] - frame.origin;
+}
+
+bool locateFace(const OrigPolyMesh& mesh, const int32_t* faces, int32_t t, Vec3f q, FaceFrame& frame) noexcept
+{
+    const int32_t faceIndex = mesh.faceOfTriangle(t);
+    const int d = mesh.faceDegree(faceIndex);
+    const OrigFace& face = mesh.faceRecord(faceIndex);
+    const FaceCorners corners{mesh.vertices, face.vertexIndices, d, mesh.reverse != 0};
     if (d == 4)
-        locateInQuad(mesh, *face, faces, t, frame);
+        locateInQuad(corners, face, faces, t, frame);
     else if (d >= 3)
-        locateInSubFace(mesh, *face, t, d, q, frame);
+        locateInSubFace(corners, face, q, frame);
     else
         return false;
     return true;

@@ -7,7 +7,8 @@
 
 #include <cstdint>
 
-class OrigMesh;
+class OrigPolyMesh;
+class OrigTriMesh;
 
 struct FaceFrame {
     int32_t faceId = 0;    // the Ptex face id
@@ -16,12 +17,18 @@ struct FaceFrame {
     int corner = 0;        // corner c of the face's (u, v) square at which the frame starts
 };
 
-// Locates render triangle t (0 <= t < mesh.numTriangles, checked by the caller) at mesh-space
-// position q. `faces` holds the render triangles' vertex indices, three per triangle, and is read
-// only for 4-corner faces of quad-type files; the caller has checked that t's three entries lie
-// inside it. False for a face with no corners to frame.
-bool locateFace(const OrigMesh& mesh, bool quadFile, const int32_t* faces, int32_t t, Vec3f q,
-                FaceFrame& frame) noexcept;
+// The two forms below read the mesh tables directly rather than through OrigMesh's virtual
+// queries: they run once per shading point, and the caller knows the concrete mesh type.
+
+// Locates render triangle t (0 <= t < mesh.numTriangles, checked by the caller) of a
+// triangle-type mesh: Ptex face t, framed at its corner 0.
+void locateFace(const OrigTriMesh& mesh, int32_t t, FaceFrame& frame) noexcept;
+
+// Locates render triangle t (0 <= t < mesh.numTriangles, checked by the caller) of a quad-type
+// mesh at mesh-space position q. `faces` holds the render triangles' vertex indices, three per
+// triangle, and is read only for 4-corner faces; the caller has checked that t's three entries
+// lie inside it. False for a face with no corners to frame.
+bool locateFace(const OrigPolyMesh& mesh, const int32_t* faces, int32_t t, Vec3f q, FaceFrame& frame) noexcept;
 
 // Frame coordinates to face-local ones: the affine map from the frame at corner c to the unit
 // square whose corners 0 ... 3 are (0, 0), (1, 0), (1, 1), (0, 1).

@@ -48,6 +48,8 @@ public:
         inner->getPixel(faceid, u, v, result, firstchan, nchannels, res);
     }
 
+    PtexTexture* cached() const noexcept { return inner; }
+
 private:
     ~PrivateCacheTexture() override = default;
 
@@ -60,6 +62,12 @@ private:
 int64_t ptexCacheLimitBytes(int32_t cacheSizeMegabytes) noexcept
 {
     return std::max<int64_t>(int64_t{cacheSizeMegabytes} * 1048576, kMinPtexCacheBytes);
+}
+
+PtexTexture* cachedTexture(PtexTexture* opened) noexcept
+{
+    auto* owner = dynamic_cast<PrivateCacheTexture*>(opened);
+    return owner ? owner->cached() : opened;
 }
 
 PtexTexture* openPtexTexture(const char* path, Ptex::String& error, bool premultiply, int64_t memoryLimit) noexcept

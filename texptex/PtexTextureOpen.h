@@ -21,6 +21,11 @@ int64_t ptexCacheLimitBytes(int32_t cacheSizeMegabytes) noexcept;
 // of its own after the open: only the returned texture holds it. Never throws.
 PtexTexture* openPtexTexture(const char* path, Ptex::String& error, bool premultiply, int64_t memoryLimit) noexcept;
 
+// The texture inside a texture from openPtexTexture (the one its private cache holds), for the
+// per-point queries of filters: they then skip the forwarding layer. Owned by `opened`, so it is
+// valid until opened->release(). Any other texture is answered as it is.
+PtexTexture* cachedTexture(PtexTexture* opened) noexcept;
+
 // Deleter for Ptex API objects, which are given back with release(), never deleted.
 struct PtexReleaser {
     template <class T>

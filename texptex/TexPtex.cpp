@@ -85,6 +85,8 @@ void TexPtex::releaseFrameState() noexcept
     filters.reset();   // releases each filter that was made
     numFilters = 0;
     texture.reset();
+    polyMesh = nullptr;
+    triMesh = nullptr;
     mesh.reset();
     faces = nullptr;
     numFaceIndices = 0;
@@ -158,8 +160,10 @@ bool TexPtex::buildFrame(TarskRenderer* renderer)
     const bool knownType = filter_type >= PtexFilter::f_point && filter_type <= PtexFilter::f_mitchell;
     const auto filterType = knownType ? static_cast<PtexFilter::FilterType>(filter_type) : PtexFilter::f_box;
     const PtexFilter::Options options(filterType, lerp != 0, sharpness);
+    // The filters query the cached texture directly; `texture` owns it and outlives them.
+    PtexTexture* filtered = cachedTexture(texture.get());
     for (int32_t i = 0; i < n; ++i) {
-        filters[i].reset(PtexFilter::getFilter(texture.get(), options));
+        filters[i].reset(PtexFilter::getFilter(filtered, options));
         if (!filters[i]) {
             if (log)
                 log->reportError("PTex file \"%s\": no filter for its mesh type", path);
@@ -167,10 +171,15 @@ bool TexPtex::buildFrame(TarskRenderer* renderer)
         }
     }
 
-    if (quadFile)
-        mesh.reset(new OrigPolyMesh);
-    else
-        mesh.reset(new OrigTriMesh);
+    if (quadFile) {
+        auto poly = std::make_unique<OrigPolyMesh>();
+        polyMesh = poly.get();
+        mesh = std::move(poly);
+    } else {
+        auto tri = std::make_unique<OrigTriMesh>();
+        triMesh = tri.get();
+        mesh = std::move(tri);
+    }
     auto param = [this](const char* name) { return paramList ? paramList->getParam(name) : nullptr; };
     auto missing = [&](const char* name) {
         if (log)
@@ -210,6 +219,20 @@ bool TexPtex::buildFrame(TarskRenderer* renderer)
     gammaActive = std::fabs(gamma - 1.0f) > 1e-6;
     if (gammaActive)
         invGamma = 1.0f / gamma;
+
+    ColorSettings& settings = colorSettings;
+    settings.numChannels = numChannels;
+    settings.alphaChannel = alphaChannel;
+    settings.rChannel = r_channel;
+    settings.gChannel = g_channel;
+    settings.bChannel = b_channel;
+    settings.aChannel = a_channel;
+    settings.autoColor = auto_color != 0;
+    settings.autoAlpha = auto_alpha != 0;
+    settings.alphaType = alpha_type;
+    settings.colorSpace = color_space;
+    settings.gammaActive = gammaActive;
+    settings.invGamma = invGamma;
     return true;
 }
 

@@ -3,10 +3,13 @@
 // the parameter values the host writes through bindings, then the plug-in's own frame state.
 #pragma once
 
+#include "ColorResolve.h"
 #include "PtexTextureOpen.h"
 #include "ResultCache.h"
 
 #include <OrigMesh.h>
+#include <OrigPolyMesh.h>
+#include <OrigTriMesh.h>
 #include <Ptexture.h>
 #include <tarsk/CharString.h>
 #include <tarsk/TarskPlugin.h>
@@ -67,11 +70,18 @@ public:
     std::unique_ptr<std::unique_ptr<PtexFilter, PtexReleaser>[]> filters;   // one per render thread
     int32_t numFilters = 0;
     std::unique_ptr<OrigMesh> mesh;
+    // `mesh` in its concrete form (exactly one is set while there is a mesh): the evaluation
+    // reads the tables through these without virtual calls.
+    const OrigPolyMesh* polyMesh = nullptr;
+    const OrigTriMesh* triMesh = nullptr;
     const int32_t* faces = nullptr;  // the host's "faces" list, borrowed
     int32_t numFaceIndices = 0;      // its element count
     bool quadFile = false;           // the file's mesh type is quad
     int32_t numChannels = 0;         // the file's channel count and alpha channel
     int32_t alphaChannel = -1;
+    // The colour choice and conversion for the frame: the parameters as they stand at frame
+    // start together with the file's layout, gathered once rather than per shading point.
+    ColorSettings colorSettings;
     bool ready = false;
 
 private:

@@ -106,8 +106,12 @@ Color TexPtex::evalColor(ShadingContext& context)
             return kWhite;
 
         FaceFrame frame;
-        if (!locateFace(*mesh, quadFile, faces, t, q, frame))
-            return kWhite;
+        if (polyMesh) {
+            if (!locateFace(*polyMesh, faces, t, q, frame))
+                return kWhite;
+        } else {
+            locateFace(*triMesh, t, frame);
+        }
         float s1, s2;
         // A frame degenerate in all three axis pairs (a zero-area face or sub-face) has no
         // coordinates; nor has a hit so far away that they overflow. Both get the neutral answer.
@@ -133,20 +137,7 @@ Color TexPtex::evalColor(ShadingContext& context)
         std::fill_n(channelValues, numChannels, 0.0f);
         filters[thread]->eval(channelValues, 0, numChannels, frame.faceId, u, v, uw1, vw1, uw2, vw2, width, blur);
 
-        ColorSettings settings;
-        settings.numChannels = numChannels;
-        settings.alphaChannel = alphaChannel;
-        settings.rChannel = r_channel;
-        settings.gChannel = g_channel;
-        settings.bChannel = b_channel;
-        settings.aChannel = a_channel;
-        settings.autoColor = auto_color != 0;
-        settings.autoAlpha = auto_alpha != 0;
-        settings.alphaType = alpha_type;
-        settings.colorSpace = color_space;
-        settings.gammaActive = gammaActive;
-        settings.invGamma = invGamma;
-        const Color result = resolveColor(channelValues, settings);
+        const Color result = resolveColor(channelValues, colorSettings);
 
         if (cache)
             cache->store(slot, key, result);
