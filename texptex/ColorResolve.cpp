@@ -4,49 +4,58 @@
 
 namespace {
 
-// An index outside the file's channels leaves the component at its full value 1.
-float channelOrOne(const float* values, int32_t index, int32_t n) noexcept
+// One component taken from channel `index`, or the constant `value` where it has no channel.
+void take(ColorPlan& plan, int i, int32_t index) noexcept { plan.source[i] = index; }
+void fix(ColorPlan& plan, int i, float value) noexcept
 {
-    return (index >= 0 && index < n) ? values[index] : 1.0f;
+    plan.source[i] = -1;
+    plan.constant[i] = value;
 }
 
-void chooseColor(const float* c, const ColorSettings& s, float rgb[3]) noexcept
+void chooseColor(const ColorSettings& s, ColorPlan& plan) noexcept
 {
     const int32_t n = s.numChannels;
     if (!s.autoColor) {
-        rgb[0] = channelOrOne(c, s.rChannel, n);
-        rgb[1] = channelOrOne(c, s.gChannel, n);
-        rgb[2] = channelOrOne(c, s.bChannel, n);
-        return;
-    }
-    const int32_t a = s.alphaChannel;
-    if (a < 0) {
-        // Without alpha only an exact three-channel layout is read as colour; anything else
-        // (four or more channels included) is grey from channel 0.
-        if (n == 3) {
-            rgb[0] = c[0], rgb[1] = c[1], rgb[2] = c[2];
-        } else {
-            rgb[0] = rgb[1] = rgb[2] = (n > 0 ? c[0] : 0.0f);
+        // An index outside the file's channels leaves the component at its full value 1.
+        const int32_t picked[3] = {s.rChannel, s.gChannel, s.bChannel};
+        for (int i = 0; i < 3; ++i) {
+            if (picked[i] >= 0 && picked[i] < n)
+                take(plan, i, picked[i]);
+            else
+                fix(plan, i, 1.0f);
         }
         return;
     }
-    if (n == 4 && a == 0) {
-        rgb[0] = c[1], rgb[1] = c[2], rgb[2] = c[3];
+    const int32_t a = s.alphaChannel;
+    int32_t rgb[3] = {-1, -1, -1};   // -1: a layout the automatic choice does not know, black
+    if (a < 0) {
+        // Without alpha only an exact three-channel layout is read as colour; anything else
+        // (four or more channels included) is grey from channel 0.
+        if (n == 3)
+            rgb[0] = 0, rgb[1] = 1, rgb[2] = 2;
+        else if (n > 0)
+            rgb[0] = rgb[1] = rgb[2] = 0;
+    } else if (n == 4 && a == 0) {
+        rgb[0] = 1, rgb[1] = 2, rgb[2] = 3;
     } else if (n == 4 && a == 3) {
-        rgb[0] = c[0], rgb[1] = c[1], rgb[2] = c[2];
+        rgb[0] = 0, rgb[1] = 1, rgb[2] = 2;
     } else if (n == 2 && (a == 0 || a == 1)) {
-        rgb[0] = rgb[1] = rgb[2] = c[1 - a];   // grey from the channel that is not alpha
-    } else {
-        rgb[0] = rgb[1] = rgb[2] = 0.0f;       // a layout the automatic choice does not know
+        rgb[0] = rgb[1] = rgb[2] = 1 - a;   // grey from the channel that is not alpha
+    }
+    for (int i = 0; i < 3; ++i) {
+        if (rgb[i] >= 0)
+            take(plan, i, rgb[i]);
+        else
+            fix(plan, i, 0.0f);
     }
 }
 
-float toLinear(float x, const ColorSettings& s) noexcept
+float toLinear(float x, const ColorPlan& plan) noexcept
 {
-    switch (s.colorSpace) {
+    switch (plan.colorSpace) {
     case 1:
         // Raised to 1 / gamma; values at or below 0.001 (negatives included) stay as they are.
-        return (s.gammaActive && x > 0.001f) ? std::pow(x, s.invGamma) : x;
+        return x > 0.001f ? std::pow(x, plan.invGamma) : x;
     case 2:
         return x < 0.04045f ? x / 12.92f : std::pow((x + 0.055f) / 1.055f, 2.4f);
     default:
@@ -56,23 +65,32 @@ float toLinear(float x, const ColorSettings& s) noexcept
 
 }  // namespace
 
-TUtils::Color resolveColor(const float* channelValues, const ColorSettings& s) noexcept
+ColorPlan planColor(const ColorSettings& s) noexcept
 {
-    float rgb[3];
-    chooseColor(channelValues, s, rgb);
-    for (float& x : rgb)
-        x = toLinear(x, s);
+    ColorPlan plan;
+    chooseColor(s, plan);
+    // Colour space 0 is linear already, 1 without an active gamma is left as it is, and values
+    // past 2 get no conversion.
+    plan.colorSpace = s.colorSpace;
+    plan.invGamma = s.invGamma;
+    plan.convert = (s.colorSpace == 1 && s.gammaActive) || s.colorSpace == 2;
 
-    // Alpha from a channel is taken as stored; alpha from luminance uses the converted colour.
-    float alpha;
     if (s.alphaType == 0) {
-        alpha = 0.0f;
+        plan.alpha = ColorPlan::Alpha::zero;
     } else if (s.alphaType == 1 && !s.autoAlpha && s.aChannel >= 0 && s.aChannel < s.numChannels) {
-        alpha = channelValues[s.aChannel];
+        plan.alpha = ColorPlan::Alpha::channel;
+        plan.alphaSource = s.aChannel;
     } else if (s.alphaType == 1 && s.autoAlpha && s.alphaChannel >= 0 && s.alphaChannel < s.numChannels) {
-        alpha = channelValues[s.alphaChannel];
+        plan.alpha = ColorPlan::Alpha::channel;
+        plan.alphaSource = s.alphaChannel;
     } else {
-        alpha = luminance(rgb[0], rgb[1], rgb[2]);
+        plan.alpha = ColorPlan::Alpha::luminance;
     }
-    return TUtils::Color{rgb[0], rgb[1], rgb[2], alpha};
+    return plan;
+}
+
+void convertToLinear(float rgb[3], const ColorPlan& plan) noexcept
+{
+    for (int i = 0; i < 3; ++i)
+        rgb[i] = toLinear(rgb[i], plan);
 }

@@ -220,7 +220,7 @@ bool TexPtex::buildFrame(TarskRenderer* renderer)
     if (gammaActive)
         invGamma = 1.0f / gamma;
 
-    ColorSettings& settings = colorSettings;
+    ColorSettings settings;
     settings.numChannels = numChannels;
     settings.alphaChannel = alphaChannel;
     settings.rChannel = r_channel;
@@ -233,6 +233,7 @@ bool TexPtex::buildFrame(TarskRenderer* renderer)
     settings.colorSpace = color_space;
     settings.gammaActive = gammaActive;
     settings.invGamma = invGamma;
+    colorPlan = planColor(settings);
     return true;
 }
 

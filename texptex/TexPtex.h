@@ -80,8 +80,8 @@ public:
     int32_t numChannels = 0;         // the file's channel count and alpha channel
     int32_t alphaChannel = -1;
     // The colour choice and conversion for the frame: the parameters as they stand at frame
-    // start together with the file's layout, gathered once rather than per shading point.
-    ColorSettings colorSettings;
+    // start together with the file's layout, decided once rather than per shading point.
+    ColorPlan colorPlan;
     bool ready = false;
 
 private:

@@ -137,7 +137,7 @@ Color TexPtex::evalColor(ShadingContext& context)
         std::fill_n(channelValues, numChannels, 0.0f);
         filters[thread]->eval(channelValues, 0, numChannels, frame.faceId, u, v, uw1, vw1, uw2, vw2, width, blur);
 
-        const Color result = resolveColor(channelValues, colorSettings);
+        const Color result = resolveColor(channelValues, colorPlan);
 
         if (cache)
             cache->store(slot, key, result);
