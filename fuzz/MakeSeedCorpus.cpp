@@ -25,8 +25,8 @@ bool writeText(const std::string& path, const std::string& text)
 }
 
 // A quad or triangle file of `numFaces` faces in a strip, texels a smooth ramp per face.
-bool writePtex(const std::string& path, Ptex::MeshType meshType, Ptex::DataType dataType, int channels,
-               int alpha, int numFaces, int log2, bool constantOdd)
+bool writePtex(const std::string& path, Ptex::MeshType meshType, Ptex::DataType dataType, int channels, int alpha,
+               int numFaces, int log2, bool constantOdd)
 {
     Ptex::String error;
     PtexPtr<PtexWriter> writer(PtexWriter::open(path.c_str(), meshType, dataType, channels, alpha, numFaces, error));
@@ -126,9 +126,8 @@ int main(int argc, char** argv)
     // First byte: 0 scene, 1 POINTS, 2 requests, 3 OBJ (the target takes it modulo 4).
     const std::string scene = out + "/scene_parse/";
     ok = ok &&
-         writeText(scene + "scene.json",
-                   std::string(1, '\0') +
-                       R"({"renderer": {"threads": 2, "frame_time": 0.5},
+         writeText(scene + "scene.json", std::string(1, '\0') +
+                                             R"({"renderer": {"threads": 2, "frame_time": 0.5},
   "objects": [{"name": "quad", "transform": [1,0,0,0, 0,1,0,0, 0,0,1,0, 0,0,0,1],
     "mesh": {"vertices": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]], "origFaces": [0,1,2,3],
              "origFacesDegree": [4], "faces": [0,1,2, 0,2,3]},

@@ -29,12 +29,36 @@ void readMetaData(PtexTexture& texture)
         meta->getKey(i, key, type);
         int count = 0;
         switch (type) {
-        case Ptex::mdt_string: { const char* v = nullptr; meta->getValue(i, v); break; }
-        case Ptex::mdt_int8: { const int8_t* v = nullptr; meta->getValue(i, v, count); break; }
-        case Ptex::mdt_int16: { const int16_t* v = nullptr; meta->getValue(i, v, count); break; }
-        case Ptex::mdt_int32: { const int32_t* v = nullptr; meta->getValue(i, v, count); break; }
-        case Ptex::mdt_float: { const float* v = nullptr; meta->getValue(i, v, count); break; }
-        case Ptex::mdt_double: { const double* v = nullptr; meta->getValue(i, v, count); break; }
+        case Ptex::mdt_string: {
+            const char* v = nullptr;
+            meta->getValue(i, v);
+            break;
+        }
+        case Ptex::mdt_int8: {
+            const int8_t* v = nullptr;
+            meta->getValue(i, v, count);
+            break;
+        }
+        case Ptex::mdt_int16: {
+            const int16_t* v = nullptr;
+            meta->getValue(i, v, count);
+            break;
+        }
+        case Ptex::mdt_int32: {
+            const int32_t* v = nullptr;
+            meta->getValue(i, v, count);
+            break;
+        }
+        case Ptex::mdt_float: {
+            const float* v = nullptr;
+            meta->getValue(i, v, count);
+            break;
+        }
+        case Ptex::mdt_double: {
+            const double* v = nullptr;
+            meta->getValue(i, v, count);
+            break;
+        }
         }
         int found = 0;
         if (key)
@@ -46,7 +70,7 @@ void readFace(PtexTexture& texture, int faceId, std::vector<float>& pixel, std::
 {
     const Ptex::FaceInfo& info = texture.getFaceInfo(faceId);
     if (info.res.ulog2 < 0 || info.res.vlog2 < 0 || info.res.ulog2 > 30 || info.res.vlog2 > 30)
-        return;   // the reader must have refused such a face; reading it would be our fault
+        return;  // the reader must have refused such a face; reading it would be our fault
     const int channels = texture.numChannels();
     const int texelBytes = Ptex::DataSize(texture.dataType()) * channels;
     // Every reduction from the stored resolution down to 1x1, one axis at a time and both.
@@ -67,8 +91,8 @@ void readFace(PtexTexture& texture, int faceId, std::vector<float>& pixel, std::
                 if (data->isTiled()) {
                     // A tile larger than its face would make the tile count a negative shift.
                     const Ptex::Res tileRes = data->tileRes();
-                    const bool tileFits = tileRes.ulog2 >= 0 && tileRes.vlog2 >= 0 &&
-                                          tileRes.ulog2 <= res.ulog2 && tileRes.vlog2 <= res.vlog2;
+                    const bool tileFits = tileRes.ulog2 >= 0 && tileRes.vlog2 >= 0 && tileRes.ulog2 <= res.ulog2 &&
+                                          tileRes.vlog2 <= res.vlog2;
                     const int tiles = tileFits ? res.ntiles(tileRes) : 0;
                     for (int tile = 0; tile < std::min(tiles, 64); ++tile) {
                         PtexPtr<PtexFaceData> t(data->getTile(tile));

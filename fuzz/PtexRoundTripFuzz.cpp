@@ -20,7 +20,7 @@ constexpr int kMaxLog2 = 5;
 
 struct FaceRecord {
     Ptex::FaceInfo info;
-    std::vector<uint8_t> texels;   // full resolution, or one texel for a constant face
+    std::vector<uint8_t> texels;  // full resolution, or one texel for a constant face
     bool constant = false;
     bool written = false;
 };
@@ -29,8 +29,7 @@ const std::string& scratchPath()
 {
     static const std::string path = [] {
         const char* dir = std::getenv("TMPDIR");
-        return std::string(dir && *dir ? dir : "/tmp") + "/tarsk-roundtrip-fuzz-" +
-               std::to_string(getpid()) + ".ptx";
+        return std::string(dir && *dir ? dir : "/tmp") + "/tarsk-roundtrip-fuzz-" + std::to_string(getpid()) + ".ptx";
     }();
     return path;
 }
@@ -97,8 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
     PtexPtr<PtexTexture> texture(PtexTexture::open(path.c_str(), error));
     if (!texture)
         mismatch("written file does not open");
-    if (texture->numFaces() != numFaces || texture->numChannels() != channels ||
-        texture->alphaChannel() != alpha || texture->dataType() != dataType || texture->meshType() != meshType)
+    if (texture->numFaces() != numFaces || texture->numChannels() != channels || texture->alphaChannel() != alpha ||
+        texture->dataType() != dataType || texture->meshType() != meshType)
         mismatch("header facts");
     std::vector<uint8_t> readBack;
     for (int id = 0; id < numFaces; ++id) {

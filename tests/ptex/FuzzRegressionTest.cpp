@@ -107,7 +107,7 @@ TEST(FuzzRegression, UnknownBorderModesFilterAsClamp)
 TEST(FuzzRegression, ImpossibleMetaDataSizeIsRefusedBeforeAllocation)
 {
     const std::string path = writeQuadFile("fuzz-meta-size.ptx");
-    patchU32(path, 60, 0xffff0045u);   // header field metadatamemsize
+    patchU32(path, 60, 0xffff0045u);  // header field metadatamemsize
 
     CollectedErrors errors;
     PtexPtr<PtexCache> cache(PtexCache::create(4, 16 << 20, false, nullptr, &errors));

@@ -30,7 +30,7 @@ using tarsk::host::ShadingPoint;
 
 constexpr int kThreads = 8;
 constexpr int kCacheSizeMb = 4;
-constexpr int kFaces = 4;   // a 2 x 2 grid of quads
+constexpr int kFaces = 4;  // a 2 x 2 grid of quads
 
 long residentKb()
 {
@@ -73,7 +73,7 @@ void writeTexture(const std::string& path, int generation)
 void writeGarbage(const std::string& path, int frame)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << "Ptex";   // the right magic, then nonsense
+    out << "Ptex";  // the right magic, then nonsense
     for (int i = 0; i < 300; ++i)
         out.put(static_cast<char>((i * 131 + frame) & 0xff));
 }
@@ -88,7 +88,8 @@ nlohmann::json sceneDoc(const std::string& texturePath, int frames)
         widthKeys.push_back({f, 0.5 + 0.25 * (f % 5)});
         lerpKeys.push_back({f, f % 2 == 0});
     }
-    json mesh = {{"vertices", {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {0, 1, 0}, {1, 1, 0}, {2, 1, 0}, {0, 2, 0}, {1, 2, 0}, {2, 2, 0}}},
+    json mesh = {{"vertices",
+                  {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {0, 1, 0}, {1, 1, 0}, {2, 1, 0}, {0, 2, 0}, {1, 2, 0}, {2, 2, 0}}},
                  {"origFaces", {0, 1, 4, 3, 1, 2, 5, 4, 3, 4, 7, 6, 4, 5, 8, 7}},
                  {"origFacesDegree", {4, 4, 4, 4}},
                  {"faces", {0, 1, 4, 0, 4, 3, 1, 2, 5, 1, 5, 4, 3, 4, 7, 3, 7, 6, 4, 5, 8, 4, 8, 7}}};
@@ -129,8 +130,8 @@ std::vector<TUtils::Color> freshSingleThreaded(const tarsk::host::Scene& scene, 
     tarsk::host::SceneSession session(scene, TARSK_PLUGIN_PATH, 1, false);
     session.renderBegin();
     session.frameBegin(time);
-    std::vector<TUtils::Color> colors = tarsk::host::evaluatePoints(*session.texture(0), session.geometryObject(0),
-                                                                    points, 1);
+    std::vector<TUtils::Color> colors =
+        tarsk::host::evaluatePoints(*session.texture(0), session.geometryObject(0), points, 1);
     session.frameEnd();
     session.renderEnd();
     return colors;
