@@ -32,7 +32,7 @@ bool locateFace(const OrigPolyMesh& mesh, const int32_t* faces, int32_t t, Vec3f
 
 // Frame coordinates to face-local ones: the affine map from the frame at corner c to the unit
 // square whose corners 0 ... 3 are (0, 0), (1, 0), (1, 1), (0, 1).
-inline void cornerToFaceUv(int c, float s1, float s2, float& u, float& v) noexcept
+__attribute__((always_inline)) inline void cornerToFaceUv(int c, float s1, float s2, float& u, float& v) noexcept
 {
     switch (c & 3) {
     case 0: u = s1, v = s2; break;
@@ -42,8 +42,9 @@ inline void cornerToFaceUv(int c, float s1, float s2, float& u, float& v) noexce
     }
 }
 
-// The same map for a width vector (its linear part only).
-inline void cornerToFaceWidth(int c, float ds1, float ds2, float& uw, float& vw) noexcept
+// The same map for a width vector (its linear part only). Both maps run per shading point and
+// are always inlined.
+__attribute__((always_inline)) inline void cornerToFaceWidth(int c, float ds1, float ds2, float& uw, float& vw) noexcept
 {
     switch (c & 3) {
     case 0: uw = ds1, vw = ds2; break;

@@ -24,7 +24,7 @@ bool ResultCache::resize(int32_t n, bool exact) noexcept
     return true;
 }
 
-void ResultCache::store(int32_t slot, uint32_t key, const TUtils::Color& color) noexcept
+void ResultCache::storeGrowing(int32_t slot, uint32_t key, const TUtils::Color& color) noexcept
 {
     if (key == 0 || slot < 0 || slot >= kMaxSlot)
         return;

@@ -44,7 +44,17 @@ struct alignas(128) ResultCache {
     // Stores `color` under `key` in `slot`, growing the cache when needed and clearing the keys of
     // the slots skipped over. Does nothing for key 0, a slot outside 0 ... kMaxSlot - 1, or when
     // growth fails: the point is then simply not cached.
-    void store(int32_t slot, uint32_t key, const TUtils::Color& color) noexcept;
+    // The common case, a slot the cache already holds, is inline; growth takes the out-of-line path.
+    void store(int32_t slot, uint32_t key, const TUtils::Color& color) noexcept
+    {
+        if (key != 0 && slot >= 0 && slot < count) {
+            entries[slot].key = key;
+            entries[slot].color = color;
+            return;
+        }
+        storeGrowing(slot, key, color);
+    }
+    void storeGrowing(int32_t slot, uint32_t key, const TUtils::Color& color) noexcept;
 
     // Empties every entry in use by clearing its key; colours and count stay.
     void clearKeys() noexcept;

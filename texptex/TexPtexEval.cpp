@@ -53,13 +53,14 @@ void hitWeights(const ShadingContext& context, float& wA, float& wB) noexcept
 
 // Frame coordinates of a pixel differential: mapped to mesh space, projected onto the face's
 // plane and solved in the frame. A differential that gives no finite solution contributes no
-// width, so the filter never sees a non-finite width.
-void widthInFrame(const ShadingContext& context, GeometryTransform* transform, const TUtils::Vector3f& differential,
-                  const FaceFrame& frame, const double normal[3], float& ds1, float& ds2) noexcept
+// width, so the filter never sees a non-finite width. Inlined: it runs twice per shading point.
+__attribute__((always_inline)) inline void widthInFrame(const ShadingContext& context, GeometryTransform* transform,
+                                                        const TUtils::Vector3f& differential, const PlanarSolver& solver,
+                                                        const PlaneNormal& plane, float& ds1, float& ds2) noexcept
 {
     const Vec3f v = transform ? fromHost(transform->transformVector(context, differential)) : fromHost(differential);
-    const Vec3f inPlane = projectOntoPlane(v, normal);
-    if (!solveInPlane(frame.edge1, frame.edge2, inPlane, ds1, ds2) || !std::isfinite(ds1) || !std::isfinite(ds2))
+    solver.solve(projectOntoPlane(v, plane), ds1, ds2);
+    if (!std::isfinite(ds1) || !std::isfinite(ds2))
         ds1 = ds2 = 0.0f;
 }
 
@@ -112,11 +113,15 @@ Color TexPtex::evalColor(ShadingContext& context)
         } else {
             locateFace(*triMesh, t, frame);
         }
-        float s1, s2;
         // A frame degenerate in all three axis pairs (a zero-area face or sub-face) has no
         // coordinates; nor has a hit so far away that they overflow. Both get the neutral answer.
-        if (!solveInPlane(frame.edge1, frame.edge2, q - frame.origin, s1, s2) || !std::isfinite(s1) ||
-            !std::isfinite(s2))
+        // The hit and both differentials are solved in the same axis pair.
+        PlanarSolver solver;
+        if (!solver.init(frame.edge1, frame.edge2))
+            return kWhite;
+        float s1, s2;
+        solver.solve(q - frame.origin, s1, s2);
+        if (!std::isfinite(s1) || !std::isfinite(s2))
             return kWhite;
 
         float u, v;
@@ -125,10 +130,11 @@ Color TexPtex::evalColor(ShadingContext& context)
         if (filter_type != 0) {
             double normal[3];
             crossDouble(frame.edge1, frame.edge2, normal);
+            const PlaneNormal plane = planeNormal(normal);
             float ds1, ds2;
-            widthInFrame(context, transform, context.dPdx, frame, normal, ds1, ds2);
+            widthInFrame(context, transform, context.dPdx, solver, plane, ds1, ds2);
             cornerToFaceWidth(frame.corner, ds1, ds2, uw1, vw1);
-            widthInFrame(context, transform, context.dPdy, frame, normal, ds1, ds2);
+            widthInFrame(context, transform, context.dPdy, solver, plane, ds1, ds2);
             cornerToFaceWidth(frame.corner, ds1, ds2, uw2, vw2);
         }
 
