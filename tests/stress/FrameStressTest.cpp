@@ -31,6 +31,13 @@ using tarsk::host::ShadingPoint;
 constexpr int kThreads = 8;
 constexpr int kCacheSizeMb = 4;
 constexpr int kFaces = 4;  // a 2 x 2 grid of quads
+// Sanitizer runtimes keep freed memory in quarantine and map shadow memory, so resident size says
+// nothing there; LeakSanitizer checks for leaks instead. The bound is checked in normal builds.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kCheckResidentSize = false;
+#else
+constexpr bool kCheckResidentSize = true;
+#endif
 
 long residentKb()
 {
@@ -198,7 +205,7 @@ TEST(FrameStress, ManyFramesWithChangingFilesAndParametersMatchFreshRuns)
     // Memory stays near where it was once every state had been seen: a leak per frame or a cache
     // that ignores its bound grows it past the texture caches plus a margin.
     const long finalKb = residentKb();
-    if (baselineKb > 0) {
+    if (kCheckResidentSize && baselineKb > 0) {
         EXPECT_LT(finalKb - baselineKb, (2 * kCacheSizeMb + 64) * 1024L)
             << "resident " << baselineKb << " KiB at frame 11, " << finalKb << " KiB at the end";
     }
