@@ -30,15 +30,15 @@ std::string writeSharedTexture()
 {
     fs::create_directories(tarsk::test::scratchDir());
     const std::string path = tarsk::test::scratchDir() + "/Concurrency.ptx";
-    tarsk::test::TextureSpec spec;
-    spec.numChannels = 1;
-    spec.faces = tarsk::test::quadGrid(6, 2, Ptex::Res(5, 5));
-    spec.faces[3].res = Ptex::Res(9, 8);  // stored in 64 KiB tiles
-    spec.faces[7].res = Ptex::Res(6, 2);
+    tarsk::test::TextureLayout texDesc;
+    texDesc.numChannels = 1;
+    texDesc.faces = tarsk::test::quadGrid(6, 2, Ptex::Res(5, 5));
+    texDesc.faces[3].res = Ptex::Res(9, 8);  // stored in 64 KiB tiles
+    texDesc.faces[7].res = Ptex::Res(6, 2);
     // Texels name their own face and position exactly.
-    spec.texel = [](int f, int u, int v, int) { return float(f * 1000000 + v * 1024 + u); };
+    texDesc.texel = [](int f, int u, int v, int) { return float(f * 1000000 + v * 1024 + u); };
     std::string error;
-    EXPECT_TRUE(tarsk::test::writeTexture(path, spec, error)) << error;
+    EXPECT_TRUE(tarsk::test::writeTexture(path, texDesc, error)) << error;
     return path;
 }
 

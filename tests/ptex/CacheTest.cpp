@@ -19,7 +19,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using tarsk::test::TextureSpec;
+using tarsk::test::TextureLayout;
 
 std::string cacheDir()
 {
@@ -32,12 +32,12 @@ std::string cacheDir()
 // A float texture whose every texel holds `value + face`, faces of `res`.
 void writeValued(const std::string& path, float value, int nfaces = 2, Ptex::Res res = Ptex::Res(3, 3))
 {
-    TextureSpec spec;
-    spec.numChannels = 1;
-    spec.faces = tarsk::test::quadGrid(nfaces, 1, res);
-    spec.texel = [value](int f, int u, int v, int) { return value + float(f) + float(u * 3 + v) * 1e-3f; };
+    TextureLayout texDesc;
+    texDesc.numChannels = 1;
+    texDesc.faces = tarsk::test::quadGrid(nfaces, 1, res);
+    texDesc.texel = [value](int f, int u, int v, int) { return value + float(f) + float(u * 3 + v) * 1e-3f; };
     std::string error;
-    ASSERT_TRUE(tarsk::test::writeTexture(path, spec, error)) << error;
+    ASSERT_TRUE(tarsk::test::writeTexture(path, texDesc, error)) << error;
 }
 
 float texel(PtexTexture* tx, int face = 0)

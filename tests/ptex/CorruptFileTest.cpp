@@ -108,18 +108,18 @@ std::vector<std::pair<std::string, Bytes>> sampleFiles()
     const std::string dir = tarsk::test::scratchDir();
 
     // Generated: tiled faces and constant tiles, large meta data, edits.
-    tarsk::test::TextureSpec spec;
-    spec.dataType = Ptex::dt_uint16;
-    spec.numChannels = 2;
-    spec.alphaChannel = 1;
-    spec.faces = tarsk::test::quadGrid(2, 2, Ptex::Res(3, 3));
-    spec.faces[1].res = Ptex::Res(8, 7);
-    spec.faces[2].constant = true;
-    spec.texel = [](int f, int u, int v, int c) { return u > 200 ? 0.5f : float((f * 7 + u + v * 3 + c) % 97) / 97.f; };
+    tarsk::test::TextureLayout texDesc;
+    texDesc.dataType = Ptex::dt_uint16;
+    texDesc.numChannels = 2;
+    texDesc.alphaChannel = 1;
+    texDesc.faces = tarsk::test::quadGrid(2, 2, Ptex::Res(3, 3));
+    texDesc.faces[1].res = Ptex::Res(8, 7);
+    texDesc.faces[2].constant = true;
+    texDesc.texel = [](int f, int u, int v, int c) { return u > 200 ? 0.5f : float((f * 7 + u + v * 3 + c) % 97) / 97.f; };
     // Per-process names: CTest runs the cases of this file as parallel processes.
     const std::string tag = std::to_string(getpid());
     std::string error, path = dir + "/Corrupt_generated_" + tag + ".ptx";
-    EXPECT_TRUE(tarsk::test::writeTexture(path, spec, error)) << error;
+    EXPECT_TRUE(tarsk::test::writeTexture(path, texDesc, error)) << error;
     {
         PtexPtr<PtexWriter> w(PtexWriter::edit(path.c_str(), true, Ptex::mt_quad, Ptex::dt_uint16, 2, 1, 4, error));
         EXPECT_TRUE(w) << error;
@@ -134,7 +134,7 @@ std::vector<std::pair<std::string, Bytes>> sampleFiles()
     }
     files.emplace_back("generated", readFile(path));
 
-    tarsk::test::TextureSpec tri;
+    tarsk::test::TextureLayout tri;
     tri.meshType = Ptex::mt_triangle;
     tri.dataType = Ptex::dt_half;
     tri.numChannels = 3;

@@ -77,16 +77,16 @@ std::string writeGrid(const std::string& name, Ptex::MeshType mesh)
     namespace fs = std::filesystem;
     fs::create_directories(tarsk::test::scratchDir());
     const std::string path = tarsk::test::scratchDir() + "/" + name;
-    tarsk::test::TextureSpec spec;
-    spec.meshType = mesh;
-    spec.dataType = Ptex::dt_uint8;
-    spec.numChannels = 3;
-    spec.faces = mesh == Ptex::mt_quad ? tarsk::test::quadGrid(4, 4, Ptex::Res(6, 5)) : tarsk::test::triangleGrid(3, 3, 5);
-    spec.texel = [](int f, int u, int v, int c) {
+    tarsk::test::TextureLayout texDesc;
+    texDesc.meshType = mesh;
+    texDesc.dataType = Ptex::dt_uint8;
+    texDesc.numChannels = 3;
+    texDesc.faces = mesh == Ptex::mt_quad ? tarsk::test::quadGrid(4, 4, Ptex::Res(6, 5)) : tarsk::test::triangleGrid(3, 3, 5);
+    texDesc.texel = [](int f, int u, int v, int c) {
         return 0.5f + 0.5f * std::sin(float(f * 7 + u * (c + 1)) * 0.21f + float(v) * 0.13f);
     };
     std::string error;
-    EXPECT_TRUE(tarsk::test::writeTexture(path, spec, error)) << error;
+    EXPECT_TRUE(tarsk::test::writeTexture(path, texDesc, error)) << error;
     return path;
 }
 

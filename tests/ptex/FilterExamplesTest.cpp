@@ -226,19 +226,19 @@ TEST(FilterExamples, WrittenFileWithTilesAndMixedResolutions)
     const int res[9][2] = {{8, 7}, {1, 2}, {3, 1}, {5, 4}, {9, 8}, {2, 4}, {6, 2}, {7, 4}, {2, 1}};
     const int adj[9][4] = {{3, 1, -1, -1}, {4, 2, -1, 0}, {5, -1, -1, 1}, {6, 4, 0, -1}, {7, 5, 1, 3},
                            {8, -1, 2, 4},  {-1, 7, 3, -1}, {-1, 8, 4, 6}, {-1, -1, 5, 7}};
-    tarsk::test::TextureSpec spec;
-    spec.dataType = Ptex::dt_uint16;
-    spec.numChannels = 3;
+    tarsk::test::TextureLayout texDesc;
+    texDesc.dataType = Ptex::dt_uint16;
+    texDesc.numChannels = 3;
     for (int f = 0; f < 9; f++) {
-        tarsk::test::FaceSpec face;
+        tarsk::test::FaceLayout face;
         face.res = Ptex::Res(int8_t(res[f][0]), int8_t(res[f][1]));
         for (int e = 0; e < 4; e++) {
             face.adjfaces[e] = adj[f][e];
             face.adjedges[e] = (e + 2) % 4;
         }
-        spec.faces.push_back(face);
+        texDesc.faces.push_back(face);
     }
-    spec.texel = [&](int f, int x, int y, int c) {
+    texDesc.texel = [&](int f, int x, int y, int c) {
         const int U = 1 << res[f][0], V = 1 << res[f][1];
         uint16_t raw = 0;
         if (c == 0) raw = uint16_t((float(x) / float(U - 1)) * 65535.0f);
@@ -249,7 +249,7 @@ TEST(FilterExamples, WrittenFileWithTilesAndMixedResolutions)
     std::filesystem::create_directories(tarsk::test::scratchDir());
     const std::string path = tarsk::test::scratchDir() + "/filter-example7.ptx";
     std::string error;
-    ASSERT_TRUE(tarsk::test::writeTexture(path, spec, error)) << error;
+    ASSERT_TRUE(tarsk::test::writeTexture(path, texDesc, error)) << error;
     Ptex::String openError;
     PtexPtr<PtexTexture> tx(PtexTexture::open(path.c_str(), openError));
     ASSERT_TRUE(tx) << openError;

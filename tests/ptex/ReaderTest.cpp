@@ -21,8 +21,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using tarsk::test::FaceSpec;
-using tarsk::test::TextureSpec;
+using tarsk::test::FaceLayout;
+using tarsk::test::TextureLayout;
 
 std::string scratch(const std::string& name)
 {
@@ -30,10 +30,10 @@ std::string scratch(const std::string& name)
     return tarsk::test::scratchDir() + "/Reader_" + name;
 }
 
-std::string writeSpec(const std::string& name, const TextureSpec& spec)
+std::string writeLayout(const std::string& name, const TextureLayout& texDesc)
 {
     std::string path = scratch(name), error;
-    EXPECT_TRUE(tarsk::test::writeTexture(path, spec, error)) << error;
+    EXPECT_TRUE(tarsk::test::writeTexture(path, texDesc, error)) << error;
     return path;
 }
 
@@ -47,16 +47,16 @@ std::vector<uint8_t> readAll(PtexTexture* tx, int face, Ptex::Res res, int strid
 
 TEST(Reader, SingleTexelsAreClippedBoundsCheckedAndNormalised)
 {
-    TextureSpec spec;
-    spec.dataType = Ptex::dt_uint16;
-    spec.numChannels = 3;
-    spec.faces.resize(2);
-    spec.faces[0].res = Ptex::Res(3, 2);
-    spec.faces[1].res = Ptex::Res(2, 5);
-    spec.faces[1].constant = true;
-    spec.texel = [](int f, int u, int v, int c) { return f ? 0.25f * float(c + 1) : float(u + 8 * v + c) / 64.f; };
+    TextureLayout texDesc;
+    texDesc.dataType = Ptex::dt_uint16;
+    texDesc.numChannels = 3;
+    texDesc.faces.resize(2);
+    texDesc.faces[0].res = Ptex::Res(3, 2);
+    texDesc.faces[1].res = Ptex::Res(2, 5);
+    texDesc.faces[1].constant = true;
+    texDesc.texel = [](int f, int u, int v, int c) { return f ? 0.25f * float(c + 1) : float(u + 8 * v + c) / 64.f; };
     Ptex::String error;
-    PtexPtr<PtexTexture> tx(PtexTexture::open(writeSpec("texels.ptx", spec).c_str(), error));
+    PtexPtr<PtexTexture> tx(PtexTexture::open(writeLayout("texels.ptx", texDesc).c_str(), error));
     ASSERT_TRUE(tx) << error;
 
     uint16_t stored[3];
@@ -104,13 +104,13 @@ TEST(Reader, SingleTexelsAreClippedBoundsCheckedAndNormalised)
 
 TEST(Reader, BufferCopiesHonourStridesAndFillBadRequestsWithZeros)
 {
-    TextureSpec spec;
-    spec.dataType = Ptex::dt_uint8;
-    spec.numChannels = 2;
-    spec.faces = tarsk::test::quadGrid(2, 1, Ptex::Res(3, 3));
-    spec.texel = [](int f, int u, int v, int c) { return float((f * 64 + v * 8 + u + c * 3) % 256) / 255.f; };
+    TextureLayout texDesc;
+    texDesc.dataType = Ptex::dt_uint8;
+    texDesc.numChannels = 2;
+    texDesc.faces = tarsk::test::quadGrid(2, 1, Ptex::Res(3, 3));
+    texDesc.texel = [](int f, int u, int v, int c) { return float((f * 64 + v * 8 + u + c * 3) % 256) / 255.f; };
     Ptex::String error;
-    PtexPtr<PtexTexture> tx(PtexTexture::open(writeSpec("copies.ptx", spec).c_str(), error));
+    PtexPtr<PtexTexture> tx(PtexTexture::open(writeLayout("copies.ptx", texDesc).c_str(), error));
     ASSERT_TRUE(tx) << error;
     const Ptex::Res res(3, 3);
     std::vector<uint8_t> packed = readAll(tx, 1, res);
@@ -139,14 +139,14 @@ TEST(Reader, BufferCopiesHonourStridesAndFillBadRequestsWithZeros)
 
 TEST(Reader, ResolutionsComeFromStoredLevelsOrAlternatingHalvings)
 {
-    TextureSpec spec;
-    spec.dataType = Ptex::dt_uint8;
-    spec.numChannels = 1;
-    spec.faces.resize(1);
-    spec.faces[0].res = Ptex::Res(3, 3);
-    spec.texel = [](int, int u, int v, int) { return float((u * 37 + v * 91) % 256) / 255.f; };
+    TextureLayout texDesc;
+    texDesc.dataType = Ptex::dt_uint8;
+    texDesc.numChannels = 1;
+    texDesc.faces.resize(1);
+    texDesc.faces[0].res = Ptex::Res(3, 3);
+    texDesc.texel = [](int, int u, int v, int) { return float((u * 37 + v * 91) % 256) / 255.f; };
     Ptex::String error;
-    PtexPtr<PtexTexture> tx(PtexTexture::open(writeSpec("levels.ptx", spec).c_str(), error));
+    PtexPtr<PtexTexture> tx(PtexTexture::open(writeLayout("levels.ptx", texDesc).c_str(), error));
     ASSERT_TRUE(tx) << error;
     ASSERT_TRUE(tx->hasMipMaps());
     const Ptex::DataType dt = Ptex::dt_uint8;
@@ -178,16 +178,16 @@ TEST(Reader, ResolutionsComeFromStoredLevelsOrAlternatingHalvings)
 
 TEST(Reader, TiledFacesReduceLikeTheirAssembledImage)
 {
-    TextureSpec spec;
-    spec.dataType = Ptex::dt_float;
-    spec.numChannels = 1;
-    spec.mipmaps = false;
-    spec.faces.resize(1);
-    spec.faces[0].res = Ptex::Res(9, 9);
+    TextureLayout texDesc;
+    texDesc.dataType = Ptex::dt_float;
+    texDesc.numChannels = 1;
+    texDesc.mipmaps = false;
+    texDesc.faces.resize(1);
+    texDesc.faces[0].res = Ptex::Res(9, 9);
     // The upper-right quadrant is flat, so some tiles are stored as constants.
-    spec.texel = [](int, int u, int v, int) { return u >= 256 && v >= 256 ? 0.5f : float(u * 3 + v * 5) / 4096.f; };
+    texDesc.texel = [](int, int u, int v, int) { return u >= 256 && v >= 256 ? 0.5f : float(u * 3 + v * 5) / 4096.f; };
     Ptex::String error;
-    PtexPtr<PtexTexture> tx(PtexTexture::open(writeSpec("tiled.ptx", spec).c_str(), error));
+    PtexPtr<PtexTexture> tx(PtexTexture::open(writeLayout("tiled.ptx", texDesc).c_str(), error));
     ASSERT_TRUE(tx) << error;
     {
         PtexPtr<PtexFaceData> face(tx->getData(0));
@@ -229,14 +229,14 @@ TEST(Reader, TiledFacesReduceLikeTheirAssembledImage)
 
 TEST(Reader, PremultiplicationAppliesToLevelZeroAndConstants)
 {
-    TextureSpec spec;
-    spec.dataType = Ptex::dt_uint8;
-    spec.numChannels = 4;
-    spec.alphaChannel = 3;
-    spec.faces = tarsk::test::quadGrid(2, 1, Ptex::Res(3, 3));
-    spec.faces[1].constant = true;
-    spec.texel = [](int f, int u, int v, int c) { return c == 3 ? float(u + v) / 14.f : float(f + u * v + c) / 60.f; };
-    const std::string path = writeSpec("alpha.ptx", spec);
+    TextureLayout texDesc;
+    texDesc.dataType = Ptex::dt_uint8;
+    texDesc.numChannels = 4;
+    texDesc.alphaChannel = 3;
+    texDesc.faces = tarsk::test::quadGrid(2, 1, Ptex::Res(3, 3));
+    texDesc.faces[1].constant = true;
+    texDesc.texel = [](int f, int u, int v, int c) { return c == 3 ? float(u + v) / 14.f : float(f + u * v + c) / 60.f; };
+    const std::string path = writeLayout("alpha.ptx", texDesc);
     Ptex::String error;
     PtexPtr<PtexTexture> plain(PtexTexture::open(path.c_str(), error, false));
     PtexPtr<PtexTexture> premult(PtexTexture::open(path.c_str(), error, true));

@@ -56,27 +56,27 @@ TEST(RoundTrip, EveryTypeChannelCountAlphaAndShapeReadsBack)
             for (int nchan : {1, 3, 4}) {
                 for (int alpha : {-1, 0, nchan / 2, nchan - 1}) {
                     if (nchan == 1 && alpha > 0) continue;
-                    tarsk::test::TextureSpec spec;
-                    spec.meshType = mt;
-                    spec.dataType = dt;
-                    spec.numChannels = nchan;
-                    spec.alphaChannel = alpha;
-                    spec.mipmaps = nchan != 3;
-                    spec.uBorderMode = Ptex::m_periodic;
-                    spec.edgeFilterMode = nchan == 4 ? Ptex::efm_tanvec : Ptex::efm_none;
+                    tarsk::test::TextureLayout texDesc;
+                    texDesc.meshType = mt;
+                    texDesc.dataType = dt;
+                    texDesc.numChannels = nchan;
+                    texDesc.alphaChannel = alpha;
+                    texDesc.mipmaps = nchan != 3;
+                    texDesc.uBorderMode = Ptex::m_periodic;
+                    texDesc.edgeFilterMode = nchan == 4 ? Ptex::efm_tanvec : Ptex::efm_none;
                     const bool quad = mt == Ptex::mt_quad;
                     const size_t count = quad ? std::size(quadShapes) : std::size(triShapes);
                     for (size_t f = 0; f < count; ++f) {
                         const Shape& s = quad ? quadShapes[f] : triShapes[f];
-                        tarsk::test::FaceSpec face;
+                        tarsk::test::FaceLayout face;
                         face.res = Ptex::Res(int8_t(s.ulog2), int8_t(s.vlog2));
                         face.constant = s.constant;
                         face.adjfaces[1] = int((f + 1) % count);
                         face.adjedges[1] = 2;
-                        spec.faces.push_back(face);
+                        texDesc.faces.push_back(face);
                     }
                     const uint32_t seed = uint32_t(mt * 1000 + dt * 100 + nchan * 10 + alpha);
-                    spec.texel = [seed](int f, int u, int v, int c) {
+                    texDesc.texel = [seed](int f, int u, int v, int c) {
                         const uint32_t h = mix(uint32_t(f) * 73856093u ^ uint32_t(u) * 19349663u ^
                                                uint32_t(v) * 83492791u ^ uint32_t(c) * 2654435761u ^ seed);
                         // Some exactly transparent texels exercise the zero-alpha rule.
@@ -84,7 +84,7 @@ TEST(RoundTrip, EveryTypeChannelCountAlphaAndShapeReadsBack)
                     };
                     const std::string path = scratchPath("types.ptx");
                     std::string error;
-                    ASSERT_TRUE(tarsk::test::writeTexture(path, spec, error)) << error;
+                    ASSERT_TRUE(tarsk::test::writeTexture(path, texDesc, error)) << error;
 
                     Ptex::String readError;
                     PtexPtr<PtexTexture> tex(PtexTexture::open(path.c_str(), readError));
@@ -95,13 +95,13 @@ TEST(RoundTrip, EveryTypeChannelCountAlphaAndShapeReadsBack)
                     EXPECT_EQ(tex->alphaChannel(), alpha);
                     EXPECT_EQ(tex->uBorderMode(), Ptex::m_periodic);
                     EXPECT_EQ(tex->vBorderMode(), Ptex::m_clamp);
-                    EXPECT_EQ(tex->edgeFilterMode(), spec.edgeFilterMode);
+                    EXPECT_EQ(tex->edgeFilterMode(), texDesc.edgeFilterMode);
                     EXPECT_FALSE(tex->hasEdits());
-                    EXPECT_EQ(tex->hasMipMaps(), spec.mipmaps);
+                    EXPECT_EQ(tex->hasMipMaps(), texDesc.mipmaps);
                     ASSERT_EQ(tex->numFaces(), int(count));
                     const int P = Ptex::DataSize(dt) * nchan;
                     for (int f = 0; f < int(count); ++f) {
-                        const tarsk::test::FaceSpec& face = spec.faces[size_t(f)];
+                        const tarsk::test::FaceLayout& face = texDesc.faces[size_t(f)];
                         const Ptex::FaceInfo& info = tex->getFaceInfo(f);
                         EXPECT_EQ(info.res, face.res);
                         EXPECT_EQ(info.adjfaces[1], face.adjfaces[1]);
@@ -110,7 +110,7 @@ TEST(RoundTrip, EveryTypeChannelCountAlphaAndShapeReadsBack)
                         EXPECT_EQ(info.isConstant(), constant) << f;
                         std::vector<uint8_t> texels(size_t(P) * size_t(face.res.size()));
                         tex->getData(f, texels.data(), 0);
-                        std::vector<uint8_t> expected = tarsk::test::makeFaceTexels(spec, f);
+                        std::vector<uint8_t> expected = tarsk::test::makeFaceTexels(texDesc, f);
                         if (face.constant) {
                             std::vector<uint8_t> filled(texels.size());
                             PtexUtils::fill(expected.data(), filled.data(), face.res.u() * P, face.res.u(),

@@ -198,11 +198,11 @@ TEST(WriterEdit, IncrementalFaceConstantMetaAndModeRecords)
 TEST(WriterEdit, SuccessiveEditsEndToEnd)
 {
     const int res[9][2] = {{8, 7}, {1, 2}, {3, 1}, {5, 4}, {9, 8}, {2, 4}, {6, 2}, {7, 4}, {2, 1}};
-    tarsk::test::TextureSpec spec;
-    spec.dataType = Ptex::dt_uint16;
-    spec.numChannels = 3;
-    spec.faces = tarsk::test::quadGrid(3, 3, Ptex::Res(0, 0));
-    for (int f = 0; f < 9; ++f) spec.faces[size_t(f)].res = Ptex::Res(int8_t(res[f][0]), int8_t(res[f][1]));
+    tarsk::test::TextureLayout texDesc;
+    texDesc.dataType = Ptex::dt_uint16;
+    texDesc.numChannels = 3;
+    texDesc.faces = tarsk::test::quadGrid(3, 3, Ptex::Res(0, 0));
+    for (int f = 0; f < 9; ++f) texDesc.faces[size_t(f)].res = Ptex::Res(int8_t(res[f][0]), int8_t(res[f][1]));
     const std::string path = scratchPath("nine.ptx");
     Ptex::String error;
     PtexWriter* writer = PtexWriter::open(path.c_str(), Ptex::mt_quad, Ptex::dt_uint16, 3, -1, 9, error);
@@ -217,7 +217,7 @@ TEST(WriterEdit, SuccessiveEditsEndToEnd)
                 image.push_back(uint16_t(float(v) / float(V - 1) * 65535.0f));
                 image.push_back(((u ^ v) & 1) ? 65535 : 0);
             }
-        ASSERT_TRUE(writer->writeFace(f, spec.faces[size_t(f)].faceInfo(), image.data()));
+        ASSERT_TRUE(writer->writeFace(f, texDesc.faces[size_t(f)].faceInfo(), image.data()));
     }
     writer->writeMeta("sval", "a str val");
     const double dvals[3] = {1.1, 2.2, 3.3};
@@ -248,7 +248,7 @@ TEST(WriterEdit, SuccessiveEditsEndToEnd)
     const std::string fresh = scratchPath("nine_fresh.ptx");
     writer = PtexWriter::open(fresh.c_str(), Ptex::mt_quad, Ptex::dt_uint16, 3, -1, 9, error);
     ASSERT_TRUE(writer);
-    for (int f = 0; f < 9; ++f) writer->writeFace(f, spec.faces[size_t(f)].faceInfo(), images[size_t(f)].data());
+    for (int f = 0; f < 9; ++f) writer->writeFace(f, texDesc.faces[size_t(f)].faceInfo(), images[size_t(f)].data());
     writer->writeMeta("sval", "a string value");
     writer->writeMeta("dvals", many.data(), 500);
     writer->writeMeta("ivals", ivals, 4);
@@ -301,19 +301,19 @@ TEST(WriterEdit, SuccessiveEditsEndToEnd)
 // full rewrite folds them in and keeps unwritten faces.
 TEST(WriterEdit, EditsOfFilesWithoutMetaDataAndApplyEdits)
 {
-    tarsk::test::TextureSpec spec;
-    spec.dataType = Ptex::dt_half;
-    spec.numChannels = 2;
-    spec.faces = tarsk::test::quadGrid(2, 1, Ptex::Res(4, 3));
-    spec.texel = [](int f, int u, int v, int c) { return float(f * 100 + u * 10 + v + c) * 0.125f; };
+    tarsk::test::TextureLayout texDesc;
+    texDesc.dataType = Ptex::dt_half;
+    texDesc.numChannels = 2;
+    texDesc.faces = tarsk::test::quadGrid(2, 1, Ptex::Res(4, 3));
+    texDesc.texel = [](int f, int u, int v, int c) { return float(f * 100 + u * 10 + v + c) * 0.125f; };
     const std::string path = scratchPath("nometa.ptx");
     std::string message;
-    ASSERT_TRUE(tarsk::test::writeTexture(path, spec, message)) << message;
+    ASSERT_TRUE(tarsk::test::writeTexture(path, texDesc, message)) << message;
 
     Ptex::String error;
     PtexWriter* writer = PtexWriter::edit(path.c_str(), true, Ptex::mt_quad, Ptex::dt_half, 2, -1, 2, error);
     ASSERT_TRUE(writer) << error;
-    tarsk::test::TextureSpec edited = spec;
+    tarsk::test::TextureLayout edited = texDesc;
     edited.faces[1].res = Ptex::Res(2, 5);
     edited.texel = [](int, int u, int v, int c) { return float(u - v + c) * 0.5f; };
     const std::vector<uint8_t> newTexels = tarsk::test::makeFaceTexels(edited, 1);
@@ -329,7 +329,7 @@ TEST(WriterEdit, EditsOfFilesWithoutMetaDataAndApplyEdits)
         std::vector<uint8_t> texels(newTexels.size());
         tex->getData(1, texels.data(), 0);
         EXPECT_EQ(texels, newTexels);
-        const std::vector<uint8_t> face0 = tarsk::test::makeFaceTexels(spec, 0);
+        const std::vector<uint8_t> face0 = tarsk::test::makeFaceTexels(texDesc, 0);
         texels.assign(face0.size(), 0);
         tex->getData(0, texels.data(), 0);
         EXPECT_EQ(texels, face0);

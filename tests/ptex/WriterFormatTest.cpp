@@ -166,21 +166,21 @@ TEST(WriterFormat, StoredReductionsAndConstantValuesFollowTheArithmetic)
         for (Ptex::DataType dt : types) {
             for (int alpha : {-1, 0, 1, 2}) {
                 const int nchan = 3;
-                tarsk::test::TextureSpec spec;
-                spec.meshType = mt;
-                spec.dataType = dt;
-                spec.numChannels = nchan;
-                spec.alphaChannel = alpha;
+                tarsk::test::TextureLayout texDesc;
+                texDesc.meshType = mt;
+                texDesc.dataType = dt;
+                texDesc.numChannels = nchan;
+                texDesc.alphaChannel = alpha;
                 const int quadRes[7][2] = {{5, 4}, {3, 3}, {2, 6}, {6, 3}, {1, 1}, {4, 4}, {7, 2}};
                 for (int f = 0; f < 7; ++f) {
-                    tarsk::test::FaceSpec face;
+                    tarsk::test::FaceLayout face;
                     const int r = quadRes[f][mt == Ptex::mt_quad ? 1 : 0];
                     face.res = mt == Ptex::mt_quad ? Ptex::Res(int8_t(quadRes[f][0]), int8_t(quadRes[f][1]))
                                                    : Ptex::Res(int8_t(r + 1), int8_t(r + 1));
-                    spec.faces.push_back(face);
+                    texDesc.faces.push_back(face);
                 }
                 const uint32_t seed = rng();
-                spec.texel = [seed](int f, int u, int v, int c) {
+                texDesc.texel = [seed](int f, int u, int v, int c) {
                     uint32_t h = uint32_t(f) * 73856093u ^ uint32_t(u) * 19349663u ^ uint32_t(v) * 83492791u ^
                                  uint32_t(c) * 2654435761u ^ seed;
                     h ^= h >> 13;
@@ -190,7 +190,7 @@ TEST(WriterFormat, StoredReductionsAndConstantValuesFollowTheArithmetic)
                 };
                 const std::string path = scratchPath("reductions.ptx");
                 std::string error;
-                ASSERT_TRUE(tarsk::test::writeTexture(path, spec, error)) << error;
+                ASSERT_TRUE(tarsk::test::writeTexture(path, texDesc, error)) << error;
                 const WrittenFile file = load(path);
                 const int P = file.pixelSize();
 
@@ -207,7 +207,7 @@ TEST(WriterFormat, StoredReductionsAndConstantValuesFollowTheArithmetic)
                     std::vector<uint8_t> image;
                     ASSERT_TRUE(file.decodeFace(0, int(f), info.res, image, error)) << error;
                     // Level 0 holds the texels exactly as given.
-                    ASSERT_EQ(image, tarsk::test::makeFaceTexels(spec, int(f)));
+                    ASSERT_EQ(image, tarsk::test::makeFaceTexels(texDesc, int(f)));
                     if (alpha >= 0) PtexUtils::multalpha(image.data(), info.res.size(), dt, nchan, alpha);
                     const int key = std::min(info.res.ulog2, info.res.vlog2);
                     Ptex::Res res = info.res;
@@ -298,19 +298,19 @@ TEST(WriterFormat, TileResolutionsAndTiledBlocks)
 
     // A 512x512 RGBA face with one flat quadrant: 16 tiles of 128x128, four of them constant,
     // and a tiled first reduction (256x256x4 = 262144 bytes).
-    tarsk::test::TextureSpec spec;
-    spec.dataType = Ptex::dt_uint8;
-    spec.numChannels = 4;
-    tarsk::test::FaceSpec face;
+    tarsk::test::TextureLayout texDesc;
+    texDesc.dataType = Ptex::dt_uint8;
+    texDesc.numChannels = 4;
+    tarsk::test::FaceLayout face;
     face.res = Ptex::Res(9, 9);
-    spec.faces = {face};
-    spec.texel = [](int, int u, int v, int c) {
+    texDesc.faces = {face};
+    texDesc.texel = [](int, int u, int v, int c) {
         if (u < 256 && v < 256) return 0.5f;
         return float((u * 7 + v * 3 + c * 11) % 251) / 255.0f;
     };
     const std::string path = scratchPath("tiled.ptx");
     std::string error;
-    ASSERT_TRUE(tarsk::test::writeTexture(path, spec, error)) << error;
+    ASSERT_TRUE(tarsk::test::writeTexture(path, texDesc, error)) << error;
     const WrittenFile file = load(path);
     EXPECT_EQ(file.levels[0].headers[0] >> 30, 3u);
     EXPECT_EQ(file.tileRes(0, 0, face.res), Ptex::Res(7, 7));
@@ -329,7 +329,7 @@ TEST(WriterFormat, TileResolutionsAndTiledBlocks)
     EXPECT_EQ(constantTiles, 4);
     std::vector<uint8_t> image;
     ASSERT_TRUE(file.decodeFace(0, 0, face.res, image, error)) << error;
-    EXPECT_EQ(image, tarsk::test::makeFaceTexels(spec, 0));
+    EXPECT_EQ(image, tarsk::test::makeFaceTexels(texDesc, 0));
     EXPECT_EQ(file.levels[1].headers[0] >> 30, 3u);
     EXPECT_EQ(file.tileRes(1, 0, Ptex::Res(8, 8)), Ptex::Res(7, 7));
     EXPECT_EQ(file.nlevels, 8);
@@ -363,34 +363,34 @@ TEST(WriterFormat, SpecialFloatValuesAreStoredBitForBit)
 }
 
 // Writes a mesh of 4x4 uint8 faces, constant (value 5) or not, and returns the stored flags.
-std::vector<int> flagsOf(Ptex::MeshType mt, const std::vector<tarsk::test::FaceSpec>& faces,
+std::vector<int> flagsOf(Ptex::MeshType mt, const std::vector<tarsk::test::FaceLayout>& faces,
                          const std::vector<int>& nonConstant, Ptex::BorderMode u = Ptex::m_clamp,
                          Ptex::BorderMode v = Ptex::m_clamp)
 {
-    tarsk::test::TextureSpec spec;
-    spec.meshType = mt;
-    spec.dataType = Ptex::dt_uint8;
-    spec.faces = faces;
-    for (tarsk::test::FaceSpec& face : spec.faces) face.res = Ptex::Res(2, 2);
-    spec.uBorderMode = u;
-    spec.vBorderMode = v;
-    spec.texel = [nonConstant](int f, int x, int y, int) {
+    tarsk::test::TextureLayout texDesc;
+    texDesc.meshType = mt;
+    texDesc.dataType = Ptex::dt_uint8;
+    texDesc.faces = faces;
+    for (tarsk::test::FaceLayout& face : texDesc.faces) face.res = Ptex::Res(2, 2);
+    texDesc.uBorderMode = u;
+    texDesc.vBorderMode = v;
+    texDesc.texel = [nonConstant](int f, int x, int y, int) {
         for (int n : nonConstant)
             if (n == f) return float(x + 4 * y) / 255.0f;
         return 5.0f / 255.0f;
     };
     const std::string path = scratchPath("flags.ptx");
     std::string error;
-    EXPECT_TRUE(tarsk::test::writeTexture(path, spec, error)) << error;
+    EXPECT_TRUE(tarsk::test::writeTexture(path, texDesc, error)) << error;
     const WrittenFile file = load(path);
     std::vector<int> flags;
     for (const Ptex::FaceInfo& info : file.faces) flags.push_back(info.flags);
     return flags;
 }
 
-tarsk::test::FaceSpec linked(std::initializer_list<std::pair<int, int>> edges, bool subface = false)
+tarsk::test::FaceLayout linked(std::initializer_list<std::pair<int, int>> edges, bool subface = false)
 {
-    tarsk::test::FaceSpec face;
+    tarsk::test::FaceLayout face;
     int e = 0;
     for (const auto& [adj, adjEdge] : edges) {
         face.adjfaces[e] = adj;
@@ -413,14 +413,14 @@ TEST(WriterFormat, NeighborhoodConstantFlags)
     EXPECT_EQ(flagsOf(Ptex::mt_quad, grid, {6}), (std::vector<int>{5, 5, 5, 1, 1, 5, 0, 1, 5}));
 
     // L shape around one border vertex: C touches A's corner, so C must not be flagged.
-    const std::vector<tarsk::test::FaceSpec> lShape = {linked({{-1, 0}, {1, 3}, {-1, 0}, {-1, 0}}),
+    const std::vector<tarsk::test::FaceLayout> lShape = {linked({{-1, 0}, {1, 3}, {-1, 0}, {-1, 0}}),
                                                        linked({{2, 2}, {-1, 0}, {-1, 0}, {0, 1}}),
                                                        linked({{-1, 0}, {-1, 0}, {1, 0}, {-1, 0}})};
     EXPECT_EQ(flagsOf(Ptex::mt_quad, lShape, {0}), (std::vector<int>{0, 1, 1}));
     EXPECT_EQ(flagsOf(Ptex::mt_quad, lShape, {}), (std::vector<int>{5, 5, 5}));
 
     // Two fans of twelve quads glued along their rims: poles of valence 12.
-    std::vector<tarsk::test::FaceSpec> fans;
+    std::vector<tarsk::test::FaceLayout> fans;
     auto T = [](int i) { return (i + 12) % 12; };
     auto B = [](int i) { return 12 + (i + 12) % 12; };
     for (int i = 0; i < 12; ++i) fans.push_back(linked({{T(i - 1), 3}, {B(i), 2}, {B(i), 1}, {T(i + 1), 0}}));
@@ -430,13 +430,13 @@ TEST(WriterFormat, NeighborhoodConstantFlags)
     EXPECT_EQ(flagsOf(Ptex::mt_quad, fans, {}), std::vector<int>(24, 5));
 
     // A whole face next to a subface pair on the mesh border.
-    const std::vector<tarsk::test::FaceSpec> subfaces = {
+    const std::vector<tarsk::test::FaceLayout> subfaces = {
         linked({{-1, 0}, {1, 3}, {-1, 0}, {-1, 0}}), linked({{-1, 0}, {-1, 0}, {2, 0}, {0, 1}}, true),
         linked({{1, 2}, {-1, 0}, {-1, 0}, {0, 1}}, true)};
     EXPECT_EQ(flagsOf(Ptex::mt_quad, subfaces, {}), (std::vector<int>{1, 13, 13}));
     EXPECT_EQ(flagsOf(Ptex::mt_quad, subfaces, {2}), (std::vector<int>{1, 9, 8}));
 
-    const std::vector<tarsk::test::FaceSpec> triangles = {linked({{-1, 0}, {1, 1}, {-1, 0}}),
+    const std::vector<tarsk::test::FaceLayout> triangles = {linked({{-1, 0}, {1, 1}, {-1, 0}}),
                                                           linked({{-1, 0}, {0, 1}, {-1, 0}})};
     EXPECT_EQ(flagsOf(Ptex::mt_triangle, triangles, {}), (std::vector<int>{5, 5}));
 }
@@ -450,15 +450,15 @@ TEST(WriterFormat, NeighborhoodFlagsOnRandomGrids)
         const int nu = 1 + int(rng() % 6), nv = 1 + int(rng() % 5);
         std::vector<int> kind(size_t(nu * nv));  // 0: non-constant, 1 or 2: constant value
         for (int& k : kind) k = int(rng() % 8) == 0 ? 0 : 1 + int(rng() % 5 == 0);
-        tarsk::test::TextureSpec spec;
-        spec.dataType = Ptex::dt_uint8;
-        spec.faces = tarsk::test::quadGrid(nu, nv, Ptex::Res(2, 2));
-        spec.texel = [&kind](int f, int x, int y, int) {
+        tarsk::test::TextureLayout texDesc;
+        texDesc.dataType = Ptex::dt_uint8;
+        texDesc.faces = tarsk::test::quadGrid(nu, nv, Ptex::Res(2, 2));
+        texDesc.texel = [&kind](int f, int x, int y, int) {
             return kind[size_t(f)] == 0 ? float(x + 4 * y) / 255.0f : float(kind[size_t(f)]) / 255.0f;
         };
         const std::string path = scratchPath("random_flags.ptx");
         std::string error;
-        ASSERT_TRUE(tarsk::test::writeTexture(path, spec, error)) << error;
+        ASSERT_TRUE(tarsk::test::writeTexture(path, texDesc, error)) << error;
         const WrittenFile file = load(path);
         for (int y = 0; y < nv; ++y)
             for (int x = 0; x < nu; ++x) {

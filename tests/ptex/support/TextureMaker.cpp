@@ -6,7 +6,7 @@
 
 namespace tarsk::test {
 
-Ptex::FaceInfo FaceSpec::faceInfo() const
+Ptex::FaceInfo FaceLayout::faceInfo() const
 {
     int faces[4], edges[4];
     for (int e = 0; e < 4; ++e) {
@@ -16,38 +16,38 @@ Ptex::FaceInfo FaceSpec::faceInfo() const
     return Ptex::FaceInfo(res, faces, edges, subface);
 }
 
-std::vector<unsigned char> makeFaceTexels(const TextureSpec& spec, int faceId)
+std::vector<unsigned char> makeFaceTexels(const TextureLayout& texDesc, int faceId)
 {
-    const FaceSpec& face = spec.faces[size_t(faceId)];
+    const FaceLayout& face = texDesc.faces[size_t(faceId)];
     const int ures = face.constant ? 1 : face.res.u(), vres = face.constant ? 1 : face.res.v();
-    const int nchan = spec.numChannels;
-    const int valueSize = Ptex::DataSize(spec.dataType);
+    const int nchan = texDesc.numChannels;
+    const int valueSize = Ptex::DataSize(texDesc.dataType);
     std::vector<unsigned char> texels(size_t(ures) * size_t(vres) * size_t(nchan) * size_t(valueSize));
     std::vector<float> values(static_cast<size_t>(nchan));
     for (int v = 0; v < vres; ++v)
         for (int u = 0; u < ures; ++u) {
-            for (int c = 0; c < nchan; ++c) values[size_t(c)] = spec.texel(faceId, u, v, c);
+            for (int c = 0; c < nchan; ++c) values[size_t(c)] = texDesc.texel(faceId, u, v, c);
             unsigned char* out = &texels[(size_t(v) * size_t(ures) + size_t(u)) * size_t(nchan) * size_t(valueSize)];
-            Ptex::ConvertFromFloat(out, values.data(), spec.dataType, nchan);
+            Ptex::ConvertFromFloat(out, values.data(), texDesc.dataType, nchan);
         }
     return texels;
 }
 
-bool writeTexture(const std::string& path, const TextureSpec& spec, std::string& error)
+bool writeTexture(const std::string& path, const TextureLayout& texDesc, std::string& error)
 {
     Ptex::String message;
-    PtexWriter* writer = PtexWriter::open(path.c_str(), spec.meshType, spec.dataType, spec.numChannels,
-                                          spec.alphaChannel, int(spec.faces.size()), message, spec.mipmaps);
+    PtexWriter* writer = PtexWriter::open(path.c_str(), texDesc.meshType, texDesc.dataType, texDesc.numChannels,
+                                          texDesc.alphaChannel, int(texDesc.faces.size()), message, texDesc.mipmaps);
     if (!writer) {
         error = message;
         return false;
     }
-    writer->setBorderModes(spec.uBorderMode, spec.vBorderMode);
-    writer->setEdgeFilterMode(spec.edgeFilterMode);
-    for (size_t f = 0; f < spec.faces.size(); ++f) {
-        const std::vector<unsigned char> texels = makeFaceTexels(spec, int(f));
-        const Ptex::FaceInfo info = spec.faces[f].faceInfo();
-        if (spec.faces[f].constant) writer->writeConstantFace(int(f), info, texels.data());
+    writer->setBorderModes(texDesc.uBorderMode, texDesc.vBorderMode);
+    writer->setEdgeFilterMode(texDesc.edgeFilterMode);
+    for (size_t f = 0; f < texDesc.faces.size(); ++f) {
+        const std::vector<unsigned char> texels = makeFaceTexels(texDesc, int(f));
+        const Ptex::FaceInfo info = texDesc.faces[f].faceInfo();
+        if (texDesc.faces[f].constant) writer->writeConstantFace(int(f), info, texels.data());
         else writer->writeFace(int(f), info, texels.data());
     }
     const bool ok = writer->close(message);
@@ -56,12 +56,12 @@ bool writeTexture(const std::string& path, const TextureSpec& spec, std::string&
     return ok;
 }
 
-std::vector<FaceSpec> quadGrid(int nu, int nv, Ptex::Res res)
+std::vector<FaceLayout> quadGrid(int nu, int nv, Ptex::Res res)
 {
-    std::vector<FaceSpec> faces(size_t(nu) * size_t(nv));
+    std::vector<FaceLayout> faces(size_t(nu) * size_t(nv));
     for (int y = 0; y < nv; ++y)
         for (int x = 0; x < nu; ++x) {
-            FaceSpec& face = faces[size_t(y * nu + x)];
+            FaceLayout& face = faces[size_t(y * nu + x)];
             face.res = res;
             const int neighbours[4] = {y > 0 ? (y - 1) * nu + x : -1, x + 1 < nu ? y * nu + x + 1 : -1,
                                        y + 1 < nv ? (y + 1) * nu + x : -1, x > 0 ? y * nu + x - 1 : -1};
@@ -73,9 +73,9 @@ std::vector<FaceSpec> quadGrid(int nu, int nv, Ptex::Res res)
     return faces;
 }
 
-std::vector<FaceSpec> triangleGrid(int nu, int nv, int log2)
+std::vector<FaceLayout> triangleGrid(int nu, int nv, int log2)
 {
-    std::vector<FaceSpec> faces(size_t(nu) * size_t(nv) * 2);
+    std::vector<FaceLayout> faces(size_t(nu) * size_t(nv) * 2);
     auto lower = [nu](int x, int y) { return 2 * (y * nu + x); };
     auto upper = [nu](int x, int y) { return 2 * (y * nu + x) + 1; };
     auto link = [&faces](int face, int edge, int other, int otherEdge) {
@@ -98,10 +98,10 @@ std::vector<FaceSpec> triangleGrid(int nu, int nv, int log2)
     return faces;
 }
 
-TexelFunction faceIdAndUv(const std::vector<FaceSpec>& faces, float scale)
+TexelFunction faceIdAndUv(const std::vector<FaceLayout>& faces, float scale)
 {
     std::vector<Ptex::Res> res;
-    for (const FaceSpec& face : faces) res.push_back(face.res);
+    for (const FaceLayout& face : faces) res.push_back(face.res);
     return [res, scale](int faceId, int u, int v, int channel) -> float {
         const Ptex::Res r = res[size_t(faceId)];
         switch (channel) {

@@ -11,7 +11,7 @@
 
 namespace tarsk::test {
 
-struct FaceSpec {
+struct FaceLayout {
     Ptex::Res res;
     int adjfaces[4] = {-1, -1, -1, -1};
     int adjedges[4] = {0, 0, 0, 0};
@@ -26,7 +26,7 @@ struct FaceSpec {
 // files store it as given.
 using TexelFunction = std::function<float(int faceId, int u, int v, int channel)>;
 
-struct TextureSpec {
+struct TextureLayout {
     Ptex::MeshType meshType = Ptex::mt_quad;
     Ptex::DataType dataType = Ptex::dt_float;
     int numChannels = 1;
@@ -35,27 +35,27 @@ struct TextureSpec {
     Ptex::BorderMode uBorderMode = Ptex::m_clamp;
     Ptex::BorderMode vBorderMode = Ptex::m_clamp;
     Ptex::EdgeFilterMode edgeFilterMode = Ptex::efm_none;
-    std::vector<FaceSpec> faces;
+    std::vector<FaceLayout> faces;
     TexelFunction texel;
 };
 
 // Writes the texture; false with `error` set when the writer refuses.
-bool writeTexture(const std::string& path, const TextureSpec& spec, std::string& error);
+bool writeTexture(const std::string& path, const TextureLayout& texDesc, std::string& error);
 
 // Interleaved texels of one face in the file's data type, as writeTexture writes them.
-std::vector<unsigned char> makeFaceTexels(const TextureSpec& spec, int faceId);
+std::vector<unsigned char> makeFaceTexels(const TextureLayout& texDesc, int faceId);
 
 // nu x nv quads, face id = y * nu + x, every face at `res`, edges 0..3 = bottom, right, top,
 // left neighbours (their edges 2, 3, 0, 1).
-std::vector<FaceSpec> quadGrid(int nu, int nv, Ptex::Res res);
+std::vector<FaceLayout> quadGrid(int nu, int nv, Ptex::Res res);
 
 // nu x nv cells split into two triangles each: face 2c is the lower-left triangle of cell c
 // (corners (x,y), (x+1,y), (x,y+1)), face 2c+1 the upper-right one (corners (x+1,y+1),
 // (x,y+1), (x+1,y)); cell c = y * nu + x. Every face at (log2, log2).
-std::vector<FaceSpec> triangleGrid(int nu, int nv, int log2);
+std::vector<FaceLayout> triangleGrid(int nu, int nv, int log2);
 
 // A texel function for identification: channel 0 = faceId * scale, channel 1 = u centre,
 // channel 2 = v centre (in 0..1 of the face), further channels 1. Use with float or half data.
-TexelFunction faceIdAndUv(const std::vector<FaceSpec>& faces, float scale = 1.0f);
+TexelFunction faceIdAndUv(const std::vector<FaceLayout>& faces, float scale = 1.0f);
 
 }  // namespace tarsk::test

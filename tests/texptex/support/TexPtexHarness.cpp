@@ -48,11 +48,11 @@ std::string scratchPath(const std::string& name)
     return dir + "/" + name;
 }
 
-std::string writeOrFail(const std::string& name, const tarsk::test::TextureSpec& spec)
+std::string writeOrFail(const std::string& name, const tarsk::test::TextureLayout& texDesc)
 {
     const std::string path = scratchPath(name);
     std::string error;
-    EXPECT_TRUE(tarsk::test::writeTexture(path, spec, error)) << path << ": " << error;
+    EXPECT_TRUE(tarsk::test::writeTexture(path, texDesc, error)) << path << ": " << error;
     return path;
 }
 
@@ -61,24 +61,24 @@ std::string writeOrFail(const std::string& name, const tarsk::test::TextureSpec&
 std::string writeIdTexture(const std::string& name, bool quadFile, int numFaces, int log2Res,
                            const std::vector<bool>& subfaces)
 {
-    tarsk::test::TextureSpec spec;
-    spec.meshType = quadFile ? Ptex::mt_quad : Ptex::mt_triangle;
-    spec.dataType = Ptex::dt_float;
-    spec.numChannels = 3;
-    spec.mipmaps = false;
-    spec.faces.resize(static_cast<size_t>(numFaces));
+    tarsk::test::TextureLayout texDesc;
+    texDesc.meshType = quadFile ? Ptex::mt_quad : Ptex::mt_triangle;
+    texDesc.dataType = Ptex::dt_float;
+    texDesc.numChannels = 3;
+    texDesc.mipmaps = false;
+    texDesc.faces.resize(static_cast<size_t>(numFaces));
     for (int f = 0; f < numFaces; ++f) {
-        spec.faces[f].res = Ptex::Res(static_cast<int8_t>(log2Res), static_cast<int8_t>(log2Res));
-        spec.faces[f].subface = f < static_cast<int>(subfaces.size()) && subfaces[f];
+        texDesc.faces[f].res = Ptex::Res(static_cast<int8_t>(log2Res), static_cast<int8_t>(log2Res));
+        texDesc.faces[f].subface = f < static_cast<int>(subfaces.size()) && subfaces[f];
     }
     if (quadFile) {
-        spec.texel = tarsk::test::faceIdAndUv(spec.faces);
+        texDesc.texel = tarsk::test::faceIdAndUv(texDesc.faces);
     } else {
         // Triangle faces: texel (x, y) with x + y <= N - 1 holds the upright small triangle of grid
         // cell (x, y), the others the inverted triangle of cell (N - 1 - y, N - 1 - x); the texel
         // holds that small triangle's centroid.
         const int n = 1 << log2Res;
-        spec.texel = [n](int faceId, int x, int y, int channel) -> float {
+        texDesc.texel = [n](int faceId, int x, int y, int channel) -> float {
             float cu = x + 1.0f / 3.0f, cv = y + 1.0f / 3.0f;
             if (x + y > n - 1) {
                 cu = (n - 1 - y) + 2.0f / 3.0f;
@@ -87,25 +87,25 @@ std::string writeIdTexture(const std::string& name, bool quadFile, int numFaces,
             return channel == 0 ? float(faceId) : (channel == 1 ? cu / n : cv / n);
         };
     }
-    return writeOrFail(name, spec);
+    return writeOrFail(name, texDesc);
 }
 
 std::string writeConstantTexture(const std::string& name, bool quadFile, int numFaces, const std::vector<float>& value,
                                  int alphaChannel, int log2Res)
 {
-    tarsk::test::TextureSpec spec;
-    spec.meshType = quadFile ? Ptex::mt_quad : Ptex::mt_triangle;
-    spec.dataType = Ptex::dt_float;
-    spec.numChannels = static_cast<int>(value.size());
-    spec.alphaChannel = alphaChannel;
-    spec.faces = quadFile ? tarsk::test::quadGrid(numFaces, 1, Ptex::Res(int8_t(log2Res), int8_t(log2Res)))
-                          : std::vector<tarsk::test::FaceSpec>(static_cast<size_t>(numFaces));
+    tarsk::test::TextureLayout texDesc;
+    texDesc.meshType = quadFile ? Ptex::mt_quad : Ptex::mt_triangle;
+    texDesc.dataType = Ptex::dt_float;
+    texDesc.numChannels = static_cast<int>(value.size());
+    texDesc.alphaChannel = alphaChannel;
+    texDesc.faces = quadFile ? tarsk::test::quadGrid(numFaces, 1, Ptex::Res(int8_t(log2Res), int8_t(log2Res)))
+                          : std::vector<tarsk::test::FaceLayout>(static_cast<size_t>(numFaces));
     if (!quadFile) {
-        for (auto& f : spec.faces)
+        for (auto& f : texDesc.faces)
             f.res = Ptex::Res(static_cast<int8_t>(log2Res), static_cast<int8_t>(log2Res));
     }
-    spec.texel = [value](int, int, int, int channel) { return value[static_cast<size_t>(channel)]; };
-    return writeOrFail(name, spec);
+    texDesc.texel = [value](int, int, int, int channel) { return value[static_cast<size_t>(channel)]; };
+    return writeOrFail(name, texDesc);
 }
 
 PluginInterface* OffsetGeometry::getInterface(uint64_t id)
