@@ -11,7 +11,9 @@ using host::HostError;
 
 SceneGeometry::SceneGeometry(const host::Scene& sceneDesc, double time)
 {
-    device = rtcNewDevice("threads=1");   // the BVH is small; the render threads are TBB's
+    // Default device settings: with TBB tasking, a "threads=N" setting caps TBB's parallelism for the
+    // whole process while the device lives, which would serialise the render threads' arena too.
+    device = rtcNewDevice(nullptr);
     if (!device)
         throw HostError("cannot create the Embree device");
     scene = rtcNewScene(device);
