@@ -1,6 +1,7 @@
 // tarsk-eval: evaluates a scene object's texture at shading points read from a POINTS.tsv file,
 // through the plug-in loaded as a renderer loads it, and prints "r g b a" per point per frame.
 // With --make-points it writes POINTS rows for hand-written (faceIndex, weightA, weightB) lines.
+#include "CommandLine.h"
 #include "HostError.h"
 #include "PointEvaluation.h"
 #include "PointMaker.h"
@@ -34,16 +35,6 @@ struct Options {
     double footprint = 0.01;
     bool correctHits = false;
 };
-
-long parseInteger(const std::string& option, const std::string& text, long lo, long hi)
-{
-    char* end = nullptr;
-    long v = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end || v < lo || v > hi)
-        throw HostError(option + " takes an integer from " + std::to_string(lo) + " to " + std::to_string(hi) +
-                        ", not '" + text + "'");
-    return v;
-}
 
 Options parseOptions(int argc, char** argv)
 {

@@ -2,6 +2,7 @@
 // loaded the way a production host loads it, from many render threads; writes PNG or EXR images.
 // Without a scene it generates and renders the built-in demo into tarsk-demo.png.
 #include "DemoScene.h"
+#include "CommandLine.h"
 #include "HostError.h"
 #include "ImageFile.h"
 #include "Renderer.h"
@@ -25,6 +26,7 @@ namespace {
 
 using namespace tarsk;
 using host::HostError;
+using host::parseInteger;
 namespace fs = std::filesystem;
 
 const char* kUsage =
@@ -44,16 +46,6 @@ struct Options {
     int dumpPoints = 0;
     bool quiet = false;
 };
-
-long parseInteger(const std::string& option, const std::string& text, long lo, long hi)
-{
-    char* end = nullptr;
-    long v = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end || v < lo || v > hi)
-        throw HostError(option + " takes an integer from " + std::to_string(lo) + " to " + std::to_string(hi) +
-                        ", not '" + text + "'");
-    return v;
-}
 
 Options parseOptions(int argc, char** argv)
 {
