@@ -6,6 +6,7 @@
 #include "PtexReader.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 PTEX_NAMESPACE_BEGIN
@@ -66,13 +67,16 @@ void DataResidency::evictIfNeeded()
     if (!overLimit()) return;
     // Evict down to 7/8 of the limit so that eviction runs in batches, not on every load.
     const int64_t target = int64_t(_maxMem - _maxMem / 8);
-    std::vector<FaceBlock*> candidates;
+    // Readers stamp lastUse without this lock, so the stamps are copied once before sorting: a
+    // key that changes during the sort breaks its ordering and lets it run off the array.
+    std::vector<std::pair<uint64_t, FaceBlock*>> candidates;
     for (FaceBlock* b = _lruHead; b; b = b->lruNext)
-        if (b->refs.load(std::memory_order_relaxed) == 0) candidates.push_back(b);
-    std::stable_sort(candidates.begin(), candidates.end(), [](const FaceBlock* a, const FaceBlock* b) {
-        return a->lastUse.load(std::memory_order_relaxed) < b->lastUse.load(std::memory_order_relaxed);
-    });
-    for (FaceBlock* block : candidates) {
+        if (b->refs.load(std::memory_order_relaxed) == 0)
+            candidates.emplace_back(b->lastUse.load(std::memory_order_relaxed), b);
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& candidate : candidates) {
+        FaceBlock* block = candidate.second;
         if (_memUsed.load(std::memory_order_relaxed) <= target) break;
         PtexReader* reader = block->reader;
         // Never wait for a reader's lock while holding the list: a reader that is loading
