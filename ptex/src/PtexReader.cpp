@@ -132,10 +132,14 @@ bool PtexReader::openFile(std::string& error)
 {
     _handle = _io->open(_path.c_str());
     if (!_handle) {
-        if (errno == EISDIR && !_setup.inputHandler)
+        // Read the reason first: building the message may touch errno.
+        const int code = errno;
+        const char* reason = _io->lastError();
+        std::string why = reason ? reason : "";
+        if (code == EISDIR && !_setup.inputHandler)
             error = "Not a ptex file: " + _path;
         else
-            error = "Can't open ptex file: " + _path + "\n" + _io->lastError();
+            error = "Can't open ptex file: " + _path + "\n" + why;
         return false;
     }
     if (_setup.residency) _setup.residency->fileOpened(this);
