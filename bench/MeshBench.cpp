@@ -29,8 +29,7 @@ struct BenchLists {
         for (int face = 0; face < faceCount; ++face) {
             const int d = face % 10 == 0 ? 3 : face % 10 == 5 ? 5 : 4;
             degrees.push_back(d);
-            for (int j = 0; j < d; ++j)
-                indices.push_back(face + j);
+            for (int j = 0; j < d; ++j) indices.push_back(face + j);
         }
         vertices.setVectorList(0.0, std::move(positions));
         origFaces.setIntList(0.0, std::move(indices));
@@ -79,9 +78,8 @@ void BM_MeshQuery(benchmark::State& state)
     std::mt19937 random(1);
     std::vector<int> triangles(4096);
     for (size_t i = 0; i < triangles.size(); ++i)
-        triangles[i] = state.range(0) == 0
-                           ? static_cast<int>(i / 4)
-                           : std::uniform_int_distribution<int>(0, topology.numTriangles - 1)(random);
+        triangles[i] = state.range(0) == 0 ? static_cast<int>(i / 4)
+                                           : std::uniform_int_distribution<int>(0, topology.numTriangles - 1)(random);
     size_t next = 0;
     for (auto _ : state) {
         const int t = triangles[next++ & 4095];

@@ -21,9 +21,12 @@ constexpr int kChannels = 3;
 const std::string& benchFile()
 {
     static const std::string path = [] {
-        std::string p = (std::filesystem::temp_directory_path() / ("tarsk-ptex-read-bench-" + std::to_string(getpid()) + ".ptx")).string();
+        std::string p =
+            (std::filesystem::temp_directory_path() / ("tarsk-ptex-read-bench-" + std::to_string(getpid()) + ".ptx"))
+                .string();
         Ptex::String error;
-        PtexPtr<PtexWriter> writer(PtexWriter::open(p.c_str(), Ptex::mt_quad, Ptex::dt_uint8, kChannels, -1, kFaces, error));
+        PtexPtr<PtexWriter> writer(
+            PtexWriter::open(p.c_str(), Ptex::mt_quad, Ptex::dt_uint8, kChannels, -1, kFaces, error));
         if (!writer) {
             fprintf(stderr, "cannot write %s: %s\n", p.c_str(), error.c_str());
             return p;

@@ -9,9 +9,9 @@
 
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
 #include <limits.h>
 #include <unistd.h>
+#include <filesystem>
 
 namespace {
 
@@ -43,8 +43,7 @@ void renderDemo(benchmark::State& state)
         for (host::SceneObject& object : scene.objects)
             for (host::ParamSetting& setting : object.textureParams)
                 if (setting.name == "filter_type")
-                    for (auto& key : setting.keys)
-                        key.second = state.range(1);
+                    for (auto& key : setting.keys) key.second = state.range(1);
     render::RenderSettings settings;
     settings.width = 1280;
     settings.height = 720;

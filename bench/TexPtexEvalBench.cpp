@@ -58,8 +58,8 @@ bool writeFile(const std::string& path, bool quad)
 {
     const int numFaces = quad ? kGrid * kGrid : 2 * kGrid * kGrid;
     Ptex::String error;
-    PtexPtr<PtexWriter> writer(PtexWriter::open(path.c_str(), quad ? Ptex::mt_quad : Ptex::mt_triangle,
-                                                Ptex::dt_uint8, 3, -1, numFaces, error, true));
+    PtexPtr<PtexWriter> writer(PtexWriter::open(path.c_str(), quad ? Ptex::mt_quad : Ptex::mt_triangle, Ptex::dt_uint8,
+                                                3, -1, numFaces, error, true));
     if (!writer) {
         std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), error.c_str());
         return false;
@@ -80,8 +80,7 @@ bool writeFile(const std::string& path, bool quad)
             info.setadjfaces(id(i, j - 1), id(i + 1, j), id(i, j + 1), id(i - 1, j));
             info.setadjedges(2, 3, 0, 1);
         }
-        if (!writer->writeFace(f, info, texels.data()))
-            return false;
+        if (!writer->writeFace(f, info, texels.data())) return false;
     }
     return writer->close(error);
 }
@@ -127,25 +126,21 @@ struct Workload {
         folder = fs::temp_directory_path() / ("tarsk-texptex-bench-" + std::to_string(::getpid()));
         fs::create_directories(folder);
         cache = PtexCache::create(4, size_t(1) << 30);
-        for (int i = 0; i < kThreads; ++i)
-            threads[i].threadIndex = i;
+        for (int i = 0; i < kThreads; ++i) threads[i].threadIndex = i;
     }
     ~Workload()
     {
         for (auto& s : setups) {
             for (PtexFilter* f : s->bareFilters)
-                if (f)
-                    f->release();
-            if (s->bareTexture)
-                s->bareTexture->release();
+                if (f) f->release();
+            if (s->bareTexture) s->bareTexture->release();
             if (s->tex) {
                 s->tex->frameEnd(s->renderer.get());
                 s->tex->renderEnd(s->renderer.get());
                 texPtexPluginDesc()->deletePlugin(static_cast<Plugin*>(s->tex));
             }
         }
-        if (cache)
-            cache->release();
+        if (cache) cache->release();
         std::error_code ec;
         fs::remove_all(folder, ec);
     }
@@ -156,12 +151,10 @@ struct Workload {
         s->quad = quad;
         s->filterType = filterType;
         const std::string path = (folder / (quad ? "quads.ptx" : "triangles.ptx")).string();
-        if (!fs::exists(path) && !writeFile(path, quad))
-            return nullptr;
+        if (!fs::exists(path) && !writeFile(path, quad)) return nullptr;
         // The grid: (kGrid + 1)^2 vertices, unit cells, quads (or two triangles per cell).
         for (int y = 0; y <= kGrid; ++y)
-            for (int x = 0; x <= kGrid; ++x)
-                s->vertices.push_back({float(x), float(y), 0.0f});
+            for (int x = 0; x <= kGrid; ++x) s->vertices.push_back({float(x), float(y), 0.0f});
         for (int y = 0; y < kGrid; ++y)
             for (int x = 0; x < kGrid; ++x) {
                 const int v0 = y * (kGrid + 1) + x, v1 = v0 + 1, v2 = v0 + kGrid + 2, v3 = v0 + kGrid + 1;
@@ -197,16 +190,13 @@ struct Workload {
         s->renderer = std::make_unique<TarskRenderer>(kThreads, 0.0, nullptr);
         s->tex->renderBegin(s->renderer.get());
         s->tex->frameBegin(s->renderer.get());
-        if (!s->tex->ready)
-            return nullptr;
+        if (!s->tex->ready) return nullptr;
 
         Ptex::String error;
         s->bareTexture = cache->get(path.c_str(), error);
-        if (!s->bareTexture)
-            return nullptr;
+        if (!s->bareTexture) return nullptr;
         const PtexFilter::Options options(static_cast<PtexFilter::FilterType>(filterType));
-        for (PtexFilter*& f : s->bareFilters)
-            f = PtexFilter::getFilter(s->bareTexture, options);
+        for (PtexFilter*& f : s->bareFilters) f = PtexFilter::getFilter(s->bareTexture, options);
         makeQueries(*s);
         setups.push_back(std::move(s));
         return setups.back().get();
@@ -225,8 +215,7 @@ struct Workload {
             Query& q = s.queries[i];
             const int t = triangle(rng);
             float a = unit(rng), b = unit(rng);
-            if (a + b > 1)
-                a = 1 - a, b = 1 - b;
+            if (a + b > 1) a = 1 - a, b = 1 - b;
             ShadingContext& c = q.context;
             const Vector3f o = s.vertices[size_t(s.faces[3 * t])], p1 = s.vertices[size_t(s.faces[3 * t + 1])],
                            p2 = s.vertices[size_t(s.faces[3 * t + 2])];
@@ -293,8 +282,7 @@ void evalColorBench(benchmark::State& state, Setup* s)
             i = 0;
             // A new round of the same points: move the keys on so that they miss again.
             offset += uint32_t(kQueries);
-            for (ShadingContext& c : contexts)
-                c.cacheKey += uint32_t(kQueries);
+            for (ShadingContext& c : contexts) c.cacheKey += uint32_t(kQueries);
         }
     }
     offset += uint32_t(kQueries);
@@ -317,8 +305,7 @@ void bareFilterBench(benchmark::State& state, Setup* s)
         const FilterArgs& q = points[i];
         filter->eval(result, 0, numChannels, q.faceId, q.u, q.v, q.uw1, q.vw1, q.uw2, q.vw2, 1.0f, 0.0f);
         benchmark::DoNotOptimize(result);
-        if (++i == points.size())
-            i = 0;
+        if (++i == points.size()) i = 0;
     }
     state.SetItemsProcessed(state.iterations());
 }
@@ -334,12 +321,19 @@ int main(int argc, char** argv)
         for (int filterType : {0, 1, 4}) {
             Setup* s = w.make(quad, filterType);
             if (!s) {
-                std::fprintf(stderr, "cannot set up the %s file with filter %d\n", quad ? "quad" : "triangle", filterType);
+                std::fprintf(stderr, "cannot set up the %s file with filter %d\n", quad ? "quad" : "triangle",
+                             filterType);
                 return 1;
             }
             const std::string name = std::string(quad ? "quad" : "triangle") + "/filter" + std::to_string(filterType);
-            benchmark::RegisterBenchmark(("evalColor/" + name).c_str(), evalColorBench, s)->Threads(1)->Threads(2)->UseRealTime();
-            benchmark::RegisterBenchmark(("bareFilter/" + name).c_str(), bareFilterBench, s)->Threads(1)->Threads(2)->UseRealTime();
+            benchmark::RegisterBenchmark(("evalColor/" + name).c_str(), evalColorBench, s)
+                ->Threads(1)
+                ->Threads(2)
+                ->UseRealTime();
+            benchmark::RegisterBenchmark(("bareFilter/" + name).c_str(), bareFilterBench, s)
+                ->Threads(1)
+                ->Threads(2)
+                ->UseRealTime();
         }
     }
     benchmark::RunSpecifiedBenchmarks();

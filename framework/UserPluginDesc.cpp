@@ -16,10 +16,7 @@ PluginBase* UserPluginDesc::newPlugin(TUtils::TarskPluginHost*)
     }
 }
 
-void UserPluginDesc::deletePlugin(PluginBase* plugin)
-{
-    delete plugin;
-}
+void UserPluginDesc::deletePlugin(PluginBase* plugin) { delete plugin; }
 
 int32_t UserPluginDesc::supportsInterface(uint64_t id)
 {

@@ -8,7 +8,7 @@
 
 class UserPluginDesc : public TUtils::TarskPluginDesc {
 public:
-    static constexpr uint64_t kPluginId = 20100607000ull;   // 0x4AE16EC18
+    static constexpr uint64_t kPluginId = 20100607000ull;  // 0x4AE16EC18
 
     explicit UserPluginDesc(TUtils::TarskParameterListDesc* params) noexcept : TarskPluginDesc(params) {}
 

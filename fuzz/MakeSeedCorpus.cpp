@@ -50,13 +50,11 @@ bool writePtex(const std::string& path, Ptex::MeshType meshType, Ptex::DataType 
         int edges[4] = {0, 3, 0, 1};
         const Ptex::FaceInfo info(Ptex::Res(int8_t(ulog2), int8_t(vlog2)), adj, edges);
         for (int t = 0; t < texels; ++t)
-            for (int c = 0; c < channels; ++c)
-                floats[t * channels + c] = 0.5f + 0.5f * std::sin(0.1f * t + c + id);
+            for (int c = 0; c < channels; ++c) floats[t * channels + c] = 0.5f + 0.5f * std::sin(0.1f * t + c + id);
         Ptex::ConvertFromFloat(bytes.data(), floats.data(), dataType, static_cast<int>(floats.size()));
         const bool ok = constantOdd && id % 2 ? writer->writeConstantFace(id, info, bytes.data())
                                               : writer->writeFace(id, info, bytes.data());
-        if (!ok)
-            return false;
+        if (!ok) return false;
     }
     if (!writer->close(error)) {
         std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
@@ -69,8 +67,7 @@ bool addEdit(const std::string& path)
 {
     Ptex::String error;
     PtexPtr<PtexWriter> writer(PtexWriter::edit(path.c_str(), true, Ptex::mt_quad, Ptex::dt_uint8, 3, -1, 4, error));
-    if (!writer)
-        return false;
+    if (!writer) return false;
     const uint8_t red[3] = {255, 0, 0};
     writer->writeConstantFace(1, Ptex::FaceInfo(Ptex::Res(2, 1)), red);
     writer->writeMeta("edited", "yes");
@@ -117,8 +114,7 @@ int main(int argc, char** argv)
     // Round trip and topology take structured bytes; a few patterns start the search.
     for (int i = 0; i < 4; ++i) {
         std::string seed;
-        for (int b = 0; b < 64 + 200 * i; ++b)
-            seed.push_back(static_cast<char>((b * 37 + i * 11) & 0xff));
+        for (int b = 0; b < 64 + 200 * i; ++b) seed.push_back(static_cast<char>((b * 37 + i * 11) & 0xff));
         ok = ok && writeText(out + "/ptex_roundtrip/pattern" + std::to_string(i), seed) &&
              writeText(out + "/mesh_topology/pattern" + std::to_string(i), seed);
     }

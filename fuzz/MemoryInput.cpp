@@ -21,18 +21,15 @@ PtexInputHandler::Handle MemoryInput::open(const char* /*path*/)
 void MemoryInput::seek(Handle handle, int64_t pos)
 {
     const intptr_t slot = reinterpret_cast<intptr_t>(handle) - 1;
-    if (slot >= 0 && slot < kMaxHandles)
-        positions[slot] = pos;
+    if (slot >= 0 && slot < kMaxHandles) positions[slot] = pos;
 }
 
 size_t MemoryInput::read(void* buffer, size_t count, Handle handle)
 {
     const intptr_t slot = reinterpret_cast<intptr_t>(handle) - 1;
-    if (slot < 0 || slot >= kMaxHandles || !inUse[slot])
-        return 0;
+    if (slot < 0 || slot >= kMaxHandles || !inUse[slot]) return 0;
     const int64_t pos = positions[slot];
-    if (pos < 0 || static_cast<uint64_t>(pos) >= size)
-        return 0;
+    if (pos < 0 || static_cast<uint64_t>(pos) >= size) return 0;
     const size_t n = std::min(count, size - static_cast<size_t>(pos));
     std::memcpy(buffer, bytes + pos, n);
     positions[slot] = pos + static_cast<int64_t>(n);
@@ -42,8 +39,7 @@ size_t MemoryInput::read(void* buffer, size_t count, Handle handle)
 bool MemoryInput::close(Handle handle)
 {
     const intptr_t slot = reinterpret_cast<intptr_t>(handle) - 1;
-    if (slot < 0 || slot >= kMaxHandles || !inUse[slot])
-        return false;
+    if (slot < 0 || slot >= kMaxHandles || !inUse[slot]) return false;
     inUse[slot] = false;
     return true;
 }

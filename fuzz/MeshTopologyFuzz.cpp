@@ -24,8 +24,7 @@ void checkCorner(const OrigMesh& mesh, const float* corner)
 {
     const float* first = mesh.vertices;
     const float* last = mesh.vertices + 3 * static_cast<std::ptrdiff_t>(mesh.numVertices());
-    if (corner < first || corner + 3 > last || (corner - first) % 3 != 0)
-        fault("corner outside the vertex list");
+    if (corner < first || corner + 3 > last || (corner - first) % 3 != 0) fault("corner outside the vertex list");
 }
 
 template <typename Mesh>
@@ -45,19 +44,15 @@ void buildAndQuery(const TUtils::TarskPluginParameter& vertices, const TUtils::T
     }
     for (int t = 0; t < mesh.numTriangles; ++t) {
         const int degree = mesh.getFaceDegree(t);
-        if (degree < 3)
-            fault("a render triangle on a face of fewer than 3 corners");
-        if (!mesh.getFace(t))
-            fault("no face record");
+        if (degree < 3) fault("a render triangle on a face of fewer than 3 corners");
+        if (!mesh.getFace(t)) fault("no face record");
         for (int k = 0; k < degree; ++k) {
             checkCorner(mesh, mesh.getVertex(t, k));
             int mapped = k;
             mesh.mapCorner(t, mapped);
-            if (mapped < 0 || mapped >= degree)
-                fault("mapped corner out of range");
+            if (mapped < 0 || mapped >= degree) fault("mapped corner out of range");
             mesh.mapCorner(t, mapped);
-            if (mapped != k)
-                fault("the corner map is not its own inverse");
+            if (mapped != k) fault("the corner map is not its own inverse");
         }
         if constexpr (std::is_same_v<Mesh, OrigPolyMesh>) {
             const OrigFace& face = mesh.origFace(t);
@@ -69,8 +64,7 @@ void buildAndQuery(const TUtils::TarskPluginParameter& vertices, const TUtils::T
     // A second build on the same lists must give the same answer (tables are rebuilt, not leaked).
     const int32_t triangles = mesh.numTriangles;
     mesh.build();
-    if (!mesh.valid() || mesh.numTriangles != triangles)
-        fault("rebuild disagrees");
+    if (!mesh.valid() || mesh.numTriangles != triangles) fault("rebuild disagrees");
 }
 
 }  // namespace
@@ -92,8 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
                                            : in.ConsumeIntegral<int32_t>());
 
     std::vector<TUtils::Vector3f> positions;
-    for (int i = 0; i < vertexCount; ++i)
-        positions.push_back({float(i), float(i % 7), 1.0f});
+    for (int i = 0; i < vertexCount; ++i) positions.push_back({float(i), float(i % 7), 1.0f});
     TUtils::TarskPluginParameter vertices("vertices");
     TUtils::TarskPluginParameter origFaces("origFaces");
     TUtils::TarskPluginParameter origFacesDegree("origFacesDegree");

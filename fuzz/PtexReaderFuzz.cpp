@@ -20,8 +20,7 @@ constexpr size_t kCacheBytes = 8 << 20;
 void readMetaData(PtexTexture& texture)
 {
     PtexPtr<PtexMetaData> meta(texture.getMetaData());
-    if (!meta)
-        return;
+    if (!meta) return;
     const int keys = std::min(meta->numKeys(), 256);
     for (int i = 0; i < keys; ++i) {
         const char* key = nullptr;
@@ -61,8 +60,7 @@ void readMetaData(PtexTexture& texture)
         }
         }
         int found = 0;
-        if (key)
-            meta->findKey(key, found, type);
+        if (key) meta->findKey(key, found, type);
     }
 }
 
@@ -76,11 +74,9 @@ void readFace(PtexTexture& texture, int faceId, std::vector<float>& pixel, std::
     // Every reduction from the stored resolution down to 1x1, one axis at a time and both.
     for (int ulog2 = info.res.ulog2; ulog2 >= 0; --ulog2) {
         for (int vlog2 = info.res.vlog2; vlog2 >= 0; --vlog2) {
-            if (ulog2 != info.res.ulog2 && vlog2 != info.res.vlog2 && ulog2 != vlog2)
-                continue;
+            if (ulog2 != info.res.ulog2 && vlog2 != info.res.vlog2 && ulog2 != vlog2) continue;
             const Ptex::Res res(static_cast<int8_t>(ulog2), static_cast<int8_t>(vlog2));
-            if (ulog2 + vlog2 > kMaxTexelsLog2)
-                continue;
+            if (ulog2 + vlog2 > kMaxTexelsLog2) continue;
             buffer.resize((size_t(1) << (ulog2 + vlog2)) * texelBytes + 16);
             texture.getData(faceId, buffer.data(), 0, res);
             PtexPtr<PtexFaceData> data(texture.getData(faceId, res));
@@ -96,8 +92,7 @@ void readFace(PtexTexture& texture, int faceId, std::vector<float>& pixel, std::
                     const int tiles = tileFits ? res.ntiles(tileRes) : 0;
                     for (int tile = 0; tile < std::min(tiles, 64); ++tile) {
                         PtexPtr<PtexFaceData> t(data->getTile(tile));
-                        if (t)
-                            t->getData();
+                        if (t) t->getData();
                     }
                 }
             }
@@ -114,8 +109,7 @@ void filterPoints(PtexTexture& texture, std::vector<float>& pixel)
     for (int type = PtexFilter::f_point; type <= PtexFilter::f_mitchell; ++type) {
         const PtexFilter::Options options(static_cast<PtexFilter::FilterType>(type), type % 2 == 0, 0.5f);
         PtexPtr<PtexFilter> filter(PtexFilter::getFilter(&texture, options));
-        if (!filter)
-            continue;
+        if (!filter) continue;
         for (int face = 0; face < faces; ++face) {
             filter->eval(pixel.data(), 0, channels, face, 0.5f, 0.5f, 0.1f, 0, 0, 0.1f);
             filter->eval(pixel.data(), 0, channels, face, 0.01f, 0.99f, 0.6f, 0.2f, 0.1f, 0.7f);
@@ -133,8 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
         PtexPtr<PtexCache> cache(PtexCache::create(4, kCacheBytes, premultiply, &input));
         Ptex::String error;
         PtexPtr<PtexTexture> texture(cache->get("fuzz.ptx", error));
-        if (!texture)
-            return 0;
+        if (!texture) return 0;
         texture->getInfo();
         texture->hasEdits();
         texture->hasMipMaps();
@@ -143,8 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
         std::vector<float> pixel(static_cast<size_t>(std::max(texture->numChannels(), 1)) + 4);
         std::vector<uint8_t> buffer;
         const int faces = std::min(texture->numFaces(), kMaxFacesRead);
-        for (int face = 0; face < faces; ++face)
-            readFace(*texture, face, pixel, buffer);
+        for (int face = 0; face < faces; ++face) readFace(*texture, face, pixel, buffer);
         // Ids outside the file must be answered with a neutral result.
         texture->getFaceInfo(-1);
         texture->getFaceInfo(texture->numFaces());

@@ -79,8 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
     {
         PtexPtr<PtexWriter> writer(
             PtexWriter::open(path.c_str(), meshType, dataType, channels, alpha, numFaces, error, mipmaps));
-        if (!writer)
-            mismatch("writer refused a valid layout");
+        if (!writer) mismatch("writer refused a valid layout");
         writer->writeMeta("fuzz", "round trip");
         for (int id = 0; id < numFaces; ++id) {
             FaceRecord& face = faces[id];
@@ -94,19 +93,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
     }
 
     PtexPtr<PtexTexture> texture(PtexTexture::open(path.c_str(), error));
-    if (!texture)
-        mismatch("written file does not open");
+    if (!texture) mismatch("written file does not open");
     if (texture->numFaces() != numFaces || texture->numChannels() != channels || texture->alphaChannel() != alpha ||
         texture->dataType() != dataType || texture->meshType() != meshType)
         mismatch("header facts");
     std::vector<uint8_t> readBack;
     for (int id = 0; id < numFaces; ++id) {
         const FaceRecord& face = faces[id];
-        if (!face.written)
-            continue;
+        if (!face.written) continue;
         const Ptex::FaceInfo& info = texture->getFaceInfo(id);
-        if (info.res != face.info.res || info.isSubface() != face.info.isSubface())
-            mismatch("face info");
+        if (info.res != face.info.res || info.isSubface() != face.info.isSubface()) mismatch("face info");
         for (int e = 0; e < 4; ++e)
             if (info.adjface(e) != face.info.adjface(e) || info.adjedge(e) != face.info.adjedge(e))
                 mismatch("adjacency");
@@ -115,8 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
         texture->getData(id, readBack.data(), 0);
         for (size_t t = 0; t < texels; ++t) {
             const uint8_t* expected = face.texels.data() + (face.constant ? 0 : t * texelBytes);
-            if (std::memcmp(readBack.data() + t * texelBytes, expected, texelBytes) != 0)
-                mismatch("texels");
+            if (std::memcmp(readBack.data() + t * texelBytes, expected, texelBytes) != 0) mismatch("texels");
         }
     }
     texture.reset();

@@ -38,11 +38,9 @@ bool namesSpecialFiles(const std::string& text)
 
 void parseSceneText(const std::string& text)
 {
-    if (namesSpecialFiles(text))
-        return;
+    if (namesSpecialFiles(text)) return;
     nlohmann::json doc = nlohmann::json::parse(text, nullptr, false);
-    if (doc.is_discarded())
-        return;
+    if (doc.is_discarded()) return;
     tarsk::host::Scene scene = tarsk::host::parseScene(doc, "fuzz.json", scratchDir());
     for (const tarsk::host::SceneObject& object : scene.objects) {
         tarsk::host::MeshLists lists = object.meshAt(0.0);
@@ -67,8 +65,7 @@ void parseObjText(const std::string& text)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
 {
-    if (size == 0)
-        return 0;
+    if (size == 0) return 0;
     const std::string text(reinterpret_cast<const char*>(bytes) + 1, size - 1);
     try {
         switch (bytes[0] % 4) {

@@ -9,10 +9,9 @@ MatrixGeometryObject::MatrixGeometryObject(const std::array<double, 16>& rowMajo
     const auto& m = matrix;
     const double a = m[0], b = m[1], c = m[2], d = m[4], e = m[5], f = m[6], g = m[8], h = m[9], i = m[10];
     const double det = a * (e * i - f * h) - b * (d * i - f * g) + c * (d * h - e * g);
-    if (det == 0.0 || !std::isfinite(det))
-        return;
+    if (det == 0.0 || !std::isfinite(det)) return;
     // Inverse transpose = cofactor matrix / det.
-    normalMatrix = {(e * i - f * h) / det, -(d * i - f * g) / det, (d * h - e * g) / det,
+    normalMatrix = {(e * i - f * h) / det,  -(d * i - f * g) / det, (d * h - e * g) / det,
                     -(b * i - c * h) / det, (a * i - c * g) / det,  -(a * h - b * g) / det,
                     (b * f - c * e) / det,  -(a * f - c * d) / det, (a * e - b * d) / det};
 }
@@ -24,8 +23,7 @@ std::array<double, 16> MatrixGeometryObject::identity() noexcept
 
 PluginInterface* MatrixGeometryObject::getInterface(uint64_t id)
 {
-    if (id == GeometryTransform::kInterfaceId)
-        return static_cast<GeometryTransform*>(this);
+    if (id == GeometryTransform::kInterfaceId) return static_cast<GeometryTransform*>(this);
     return PluginBase::getInterface(id);
 }
 

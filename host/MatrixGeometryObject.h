@@ -24,5 +24,5 @@ public:
 
 private:
     std::array<double, 16> matrix;
-    std::array<double, 9> normalMatrix;   // inverse transpose of the upper 3x3; zero when singular
+    std::array<double, 9> normalMatrix;  // inverse transpose of the upper 3x3; zero when singular
 };

@@ -2,13 +2,11 @@
 
 PluginInstance::PluginInstance(PluginDesc& desc, TUtils::TarskPluginHost* host)
     : desc(desc), object(desc.newPlugin(host))
-{
-}
+{}
 
 PluginInstance::~PluginInstance()
 {
-    if (object)
-        desc.deletePlugin(object);
+    if (object) desc.deletePlugin(object);
 }
 
 TUtils::TarskPluginInterface* PluginInstance::pluginInterface() const

@@ -56,8 +56,7 @@ std::unique_ptr<PluginLibrary> PluginLibrary::load(const std::string& path, TUti
             return nullptr;
         }
         library->descs = registry.plugins();
-        for (PluginDesc* plugin : library->descs)
-            plugin->registerParameters(&host);
+        for (PluginDesc* plugin : library->descs) plugin->registerParameters(&host);
     } catch (const std::exception& failure) {
         error = "\"" + path + "\": registration failed: " + failure.what();
         return nullptr;
@@ -71,13 +70,11 @@ std::unique_ptr<PluginLibrary> PluginLibrary::load(const std::string& path, TUti
 PluginLibrary::~PluginLibrary()
 {
     try {
-        for (PluginDesc* plugin : descs)
-            plugin->unregisterParameters(host);
+        for (PluginDesc* plugin : descs) plugin->unregisterParameters(host);
     } catch (...) {
         // The library's descriptors are about to go away with it; nothing more can be done.
     }
     descs.clear();
     desc = nullptr;
-    if (handle)
-        dlclose(handle);
+    if (handle) dlclose(handle);
 }

@@ -34,8 +34,7 @@ std::string quoted(const TUtils::CharString& text)
 
 std::string defaultText(const TUtils::TarskParameterInfo& info)
 {
-    if (!info.hasDefault)
-        return "-";
+    if (!info.hasDefault) return "-";
     char buffer[64];
     switch (info.type) {
     case TUtils::TARSK_PARAM_STRING: return quoted(info.defaultString);
@@ -45,8 +44,7 @@ std::string defaultText(const TUtils::TarskParameterInfo& info)
         // Floats always show as floats: "1.0", not "1".
         std::snprintf(buffer, sizeof buffer, "%g", double(info.defaultFloat));
         std::string text = buffer;
-        if (text.find_first_of(".enai") == std::string::npos)
-            text += ".0";
+        if (text.find_first_of(".enai") == std::string::npos) text += ".0";
         return text;
     }
     default: return "-";
@@ -60,8 +58,7 @@ void printParameters(const TUtils::TarskParameterListDesc& params)
     for (int i = 0; i < params.numParams(); ++i) {
         const TUtils::TarskParameterInfo& info = params.param(i);
         std::string type = TUtils::parameterTypeName(info.type);
-        if (info.isOutput)
-            type += " output";
+        if (info.isOutput) type += " output";
         const std::string intArg = info.isOutput ? "-" : std::to_string(info.intArg);
         std::printf("    %3d  %-17s %-14s %-9s %-8s %s\n", i + 1, info.name.c_str(), type.c_str(),
                     defaultText(info).c_str(), intArg.c_str(), quoted(info.description).c_str());
@@ -77,16 +74,14 @@ void printType(PluginDesc& desc, const TUtils::TarskPluginHost& host)
     std::printf("  interfaces:\n");
     PluginInstance instance(desc);
     for (const KnownInterface& known : kKnownInterfaces) {
-        if (!desc.supportsInterface(known.id))
-            continue;
+        if (!desc.supportsInterface(known.id)) continue;
         // The instance names its own interfaces; a type that cannot make one still lists the id.
         PluginInterface* iface = instance.valid() ? instance.plugin()->getInterface(known.id) : nullptr;
         const char* ifaceName = iface ? iface->getInterfaceName() : nullptr;
         std::printf("    0x%08" PRIX64 "  %s%s\n", known.id, ifaceName ? ifaceName : known.name,
                     iface || !instance.valid() ? "" : "  (supported, but the instance does not offer it)");
     }
-    if (!instance.valid())
-        std::printf("  (no instance could be made)\n");
+    if (!instance.valid()) std::printf("  (no instance could be made)\n");
     const TUtils::TarskPluginHost::Entry* entry = host.findById(id);
     if (entry && entry->params)
         printParameters(*entry->params);
@@ -99,8 +94,10 @@ void printType(PluginDesc& desc, const TUtils::TarskPluginHost& host)
 int main(int argc, char** argv)
 {
     if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-        std::fprintf(stderr, "usage: %s PLUGIN_LIBRARY.so...\n"
-                             "Loads each plug-in library and lists the plug-in types it registers.\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s PLUGIN_LIBRARY.so...\n"
+                     "Loads each plug-in library and lists the plug-in types it registers.\n",
+                     argv[0]);
         return argc < 2 ? 2 : 0;
     }
     int status = 0;
@@ -117,8 +114,7 @@ int main(int argc, char** argv)
         const char* libDescription = library->libDesc()->getDescription();
         std::printf("library %s\n  name: %s\n  description: %s\n", library->path().c_str(), libName ? libName : "",
                     libDescription ? libDescription : "");
-        for (PluginDesc* desc : library->plugins())
-            printType(*desc, host);
+        for (PluginDesc* desc : library->plugins()) printType(*desc, host);
     }
     return status;
 }

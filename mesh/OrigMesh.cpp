@@ -25,16 +25,12 @@ bool takeList(TUtils::ListRef<T> list, const T*& data, int32_t& count) noexcept
 
 OrigMesh::~OrigMesh() = default;
 
-bool OrigMesh::setFaceDegrees(double, const TUtils::TarskPluginParameter*) noexcept
-{
-    return true;
-}
+bool OrigMesh::setFaceDegrees(double, const TUtils::TarskPluginParameter*) noexcept { return true; }
 
 bool OrigMesh::setVertices(double time, const TUtils::TarskPluginParameter* param) noexcept
 {
     const TUtils::Vector3f* data = nullptr;
-    if (!readVectorList(time, param, "vertices", data, vertexCount))
-        return false;
+    if (!readVectorList(time, param, "vertices", data, vertexCount)) return false;
     // Vector3f is three packed floats, so the list is also an array of 3 * count floats.
     vertices = data ? &data->x : nullptr;
     verticesSet = true;
@@ -43,8 +39,7 @@ bool OrigMesh::setVertices(double time, const TUtils::TarskPluginParameter* para
 
 bool OrigMesh::setFaceVertices(double time, const TUtils::TarskPluginParameter* param) noexcept
 {
-    if (!readIntList(time, param, "origFaces", faceVertices, faceVertexCount))
-        return false;
+    if (!readIntList(time, param, "origFaces", faceVertices, faceVertexCount)) return false;
     faceVerticesSet = true;
     return true;
 }
@@ -52,8 +47,7 @@ bool OrigMesh::setFaceVertices(double time, const TUtils::TarskPluginParameter* 
 bool OrigMesh::setNumFaces(double time, const TUtils::TarskPluginParameter* param) noexcept
 {
     const int32_t* degrees = nullptr;
-    if (!readIntList(time, param, "origFacesDegree", degrees, numFaces))
-        return false;
+    if (!readIntList(time, param, "origFacesDegree", degrees, numFaces)) return false;
     numFacesSet = true;
     return true;
 }
@@ -66,8 +60,7 @@ bool OrigMesh::readIntList(double time, const TUtils::TarskPluginParameter* para
         return false;
     }
     try {
-        if (takeList(param->getIntList(time), data, count))
-            return true;
+        if (takeList(param->getIntList(time), data, count)) return true;
         fail("\"%s\" gave an inconsistent list handle", listName);
     } catch (...) {
         fail("\"%s\" could not be read", listName);
@@ -83,8 +76,7 @@ bool OrigMesh::readVectorList(double time, const TUtils::TarskPluginParameter* p
         return false;
     }
     try {
-        if (takeList(param->getVectorList(time), data, count))
-            return true;
+        if (takeList(param->getVectorList(time), data, count)) return true;
         fail("\"%s\" gave an inconsistent list handle", listName);
     } catch (...) {
         fail("\"%s\" could not be read", listName);
@@ -130,8 +122,7 @@ bool OrigMesh::checkVertexIndices(int32_t face, int64_t first, int64_t count) no
 {
     for (int64_t j = 0; j < count; ++j) {
         const int32_t index = faceVertices[first + j];
-        if (index >= 0 && index < vertexCount)
-            continue;
+        if (index >= 0 && index < vertexCount) continue;
         if (vertexCount == 0)
             fail("face %d uses vertex %d but \"vertices\" is empty", face, index);
         else

@@ -77,8 +77,8 @@ protected:
     // Reading operations' common part: fetch the list at `time`, keep its element pointer and
     // count (left untouched on failure), release the handle. False, with a message, for a null
     // parameter or an inconsistent handle.
-    bool readIntList(double time, const TUtils::TarskPluginParameter* param, const char* listName,
-                     const int32_t*& data, int32_t& count) noexcept;
+    bool readIntList(double time, const TUtils::TarskPluginParameter* param, const char* listName, const int32_t*& data,
+                     int32_t& count) noexcept;
     bool readVectorList(double time, const TUtils::TarskPluginParameter* param, const char* listName,
                         const TUtils::Vector3f*& data, int32_t& count) noexcept;
     // Frees the concrete class's tables; called when a build starts or fails.

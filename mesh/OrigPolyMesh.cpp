@@ -12,15 +12,9 @@ constexpr int64_t kMaxCount = std::numeric_limits<int32_t>::max();
 
 // A 4-corner face is one Ptex face; any other face is one sub-face per corner, and a face
 // without corners has none.
-int64_t ptexIdsOf(int32_t degree)
-{
-    return degree == 4 ? 1 : std::max<int64_t>(degree, 0);
-}
+int64_t ptexIdsOf(int32_t degree) { return degree == 4 ? 1 : std::max<int64_t>(degree, 0); }
 
-int64_t trianglesOf(int32_t degree)
-{
-    return std::max<int64_t>(int64_t{degree} - 2, 0);
-}
+int64_t trianglesOf(int32_t degree) { return std::max<int64_t>(int64_t{degree} - 2, 0); }
 
 }  // namespace
 
@@ -28,8 +22,7 @@ OrigPolyMesh::~OrigPolyMesh() = default;
 
 bool OrigPolyMesh::setFaceDegrees(double time, const TUtils::TarskPluginParameter* param) noexcept
 {
-    if (!readIntList(time, param, "origFacesDegree", faceDegrees, faceDegreeCount))
-        return false;
+    if (!readIntList(time, param, "origFacesDegree", faceDegrees, faceDegreeCount)) return false;
     faceDegreesSet = true;
     return true;
 }
@@ -39,8 +32,7 @@ void OrigPolyMesh::build() noexcept
     dropTables();
     numTriangles = 0;
     isValid = false;
-    if (!checkListsSet())
-        return;
+    if (!checkListsSet()) return;
     if (!faceDegreesSet) {
         fail("\"origFacesDegree\" degrees were not set");
         return;
@@ -59,12 +51,11 @@ void OrigPolyMesh::build() noexcept
         const int32_t degree = faceDegrees[face];
         const int64_t corners = std::max<int64_t>(degree, 0);
         if (indexCount + corners > faceVertexCount) {
-            fail("face %d (degree %d) needs %lld \"origFaces\" indices in all, but the list holds %d",
-                 face, degree, static_cast<long long>(indexCount + corners), faceVertexCount);
+            fail("face %d (degree %d) needs %lld \"origFaces\" indices in all, but the list holds %d", face, degree,
+                 static_cast<long long>(indexCount + corners), faceVertexCount);
             return;
         }
-        if (!checkVertexIndices(face, indexCount, corners))
-            return;
+        if (!checkVertexIndices(face, indexCount, corners)) return;
         indexCount += corners;
         triangleCount += trianglesOf(degree);
         ptexIdCount += ptexIdsOf(degree);
@@ -77,8 +68,7 @@ void OrigPolyMesh::build() noexcept
 
     if (numFaces > 0) {
         faceRecords.reset(new (std::nothrow) OrigFace[static_cast<size_t>(numFaces)]);
-        if (triangleCount > 0)
-            triangleFace.reset(new (std::nothrow) int32_t[static_cast<size_t>(triangleCount)]);
+        if (triangleCount > 0) triangleFace.reset(new (std::nothrow) int32_t[static_cast<size_t>(triangleCount)]);
         if (!faceRecords || (triangleCount > 0 && !triangleFace)) {
             fail("out of memory for the tables of %d faces and %lld render triangles", numFaces,
                  static_cast<long long>(triangleCount));
@@ -105,14 +95,11 @@ void OrigPolyMesh::build() noexcept
                 sum[2] += position[2];
             }
             const float count = static_cast<float>(degree);
-            for (int axis = 0; axis < 3; ++axis)
-                record.center[axis] = sum[axis] / count;
+            for (int axis = 0; axis < 3; ++axis) record.center[axis] = sum[axis] / count;
             faceStart += degree;
         }
-        if (degree < 3)
-            ++degenerate;
-        for (int64_t k = trianglesOf(degree); k > 0; --k)
-            triangleFace[triangle++] = face;
+        if (degree < 3) ++degenerate;
+        for (int64_t k = trianglesOf(degree); k > 0; --k) triangleFace[triangle++] = face;
         ptexFaceId += static_cast<int32_t>(ptexIdsOf(degree));
     }
 
@@ -131,15 +118,9 @@ const float* OrigPolyMesh::getVertex(int t, int k) const noexcept
     return vertexData(faceRecords[face].vertexIndices[stored]);
 }
 
-int OrigPolyMesh::getFaceDegree(int t) const noexcept
-{
-    return faceDegrees[triangleFace[t]];
-}
+int OrigPolyMesh::getFaceDegree(int t) const noexcept { return faceDegrees[triangleFace[t]]; }
 
-const void* OrigPolyMesh::getFace(int t) const noexcept
-{
-    return &faceRecords[triangleFace[t]];
-}
+const void* OrigPolyMesh::getFace(int t) const noexcept { return &faceRecords[triangleFace[t]]; }
 
 void OrigPolyMesh::mapCorner(int t, int& k) const noexcept
 {

@@ -43,9 +43,9 @@ public:
 private:
     void dropTables() noexcept override;
 
-    std::unique_ptr<OrigFace[]> faceRecords;   // one per original face, in face order
-    const int32_t* faceDegrees = nullptr;      // the host's "origFacesDegree"; borrowed
-    std::unique_ptr<int32_t[]> triangleFace;   // entry t: the original face of render triangle t
+    std::unique_ptr<OrigFace[]> faceRecords;  // one per original face, in face order
+    const int32_t* faceDegrees = nullptr;     // the host's "origFacesDegree"; borrowed
+    std::unique_ptr<int32_t[]> triangleFace;  // entry t: the original face of render triangle t
     int32_t faceDegreeCount = 0;
     bool faceDegreesSet = false;
     int32_t ptexFaceCount = 0;

@@ -10,8 +10,7 @@ void OrigTriMesh::build() noexcept
     dropTables();
     numTriangles = 0;
     isValid = false;
-    if (!checkListsSet())
-        return;
+    if (!checkListsSet()) return;
 
     const int64_t needed = 3 * static_cast<int64_t>(numFaces);
     if (needed > faceVertexCount) {
@@ -20,8 +19,7 @@ void OrigTriMesh::build() noexcept
         return;
     }
     for (int32_t face = 0; face < numFaces; ++face) {
-        if (!checkVertexIndices(face, 3 * static_cast<int64_t>(face), 3))
-            return;
+        if (!checkVertexIndices(face, 3 * static_cast<int64_t>(face), 3)) return;
     }
 
     if (numFaces > 0) {
@@ -44,23 +42,13 @@ const float* OrigTriMesh::getVertex(int t, int k) const noexcept
     return vertexData(faceTable[t][stored]);
 }
 
-int OrigTriMesh::getFaceDegree(int) const noexcept
-{
-    return 3;
-}
+int OrigTriMesh::getFaceDegree(int) const noexcept { return 3; }
 
-const void* OrigTriMesh::getFace(int t) const noexcept
-{
-    return &faceTable[t];
-}
+const void* OrigTriMesh::getFace(int t) const noexcept { return &faceTable[t]; }
 
 void OrigTriMesh::mapCorner(int, int& k) const noexcept
 {
-    if (reverse)
-        k = (3 - k) % 3;
+    if (reverse) k = (3 - k) % 3;
 }
 
-void OrigTriMesh::dropTables() noexcept
-{
-    faceTable.reset();
-}
+void OrigTriMesh::dropTables() noexcept { faceTable.reset(); }

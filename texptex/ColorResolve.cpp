@@ -27,7 +27,7 @@ void chooseColor(const ColorSettings& s, ColorPlan& plan) noexcept
         return;
     }
     const int32_t a = s.alphaChannel;
-    int32_t rgb[3] = {-1, -1, -1};   // -1: a layout the automatic choice does not know, black
+    int32_t rgb[3] = {-1, -1, -1};  // -1: a layout the automatic choice does not know, black
     if (a < 0) {
         // Without alpha only an exact three-channel layout is read as colour; anything else
         // (four or more channels included) is grey from channel 0.
@@ -40,7 +40,7 @@ void chooseColor(const ColorSettings& s, ColorPlan& plan) noexcept
     } else if (n == 4 && a == 3) {
         rgb[0] = 0, rgb[1] = 1, rgb[2] = 2;
     } else if (n == 2 && (a == 0 || a == 1)) {
-        rgb[0] = rgb[1] = rgb[2] = 1 - a;   // grey from the channel that is not alpha
+        rgb[0] = rgb[1] = rgb[2] = 1 - a;  // grey from the channel that is not alpha
     }
     for (int i = 0; i < 3; ++i) {
         if (rgb[i] >= 0)
@@ -56,10 +56,8 @@ float toLinear(float x, const ColorPlan& plan) noexcept
     case 1:
         // Raised to 1 / gamma; values at or below 0.001 (negatives included) stay as they are.
         return x > 0.001f ? std::pow(x, plan.invGamma) : x;
-    case 2:
-        return x < 0.04045f ? x / 12.92f : std::pow((x + 0.055f) / 1.055f, 2.4f);
-    default:
-        return x;
+    case 2: return x < 0.04045f ? x / 12.92f : std::pow((x + 0.055f) / 1.055f, 2.4f);
+    default: return x;
     }
 }
 
@@ -91,6 +89,5 @@ ColorPlan planColor(const ColorSettings& s) noexcept
 
 void convertToLinear(float rgb[3], const ColorPlan& plan) noexcept
 {
-    for (int i = 0; i < 3; ++i)
-        rgb[i] = toLinear(rgb[i], plan);
+    for (int i = 0; i < 3; ++i) rgb[i] = toLinear(rgb[i], plan);
 }

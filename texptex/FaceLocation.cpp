@@ -11,8 +11,8 @@ namespace {
 // The corners of one original face in the numbering OrigMesh::getVertex uses: with `reverse`,
 // corner 0 stays first and corner k (k > 0) is stored corner d - k.
 struct FaceCorners {
-    const float* vertices;    // the host's "vertices", three floats each
-    const int32_t* indices;   // the face's vertex indices in stored order
+    const float* vertices;   // the host's "vertices", three floats each
+    const int32_t* indices;  // the face's vertex indices in stored order
     int degree;
     bool reverse;
 
@@ -35,14 +35,12 @@ void locateInQuad(const FaceCorners& corners, const OrigFace& face, const int32_
     int missing = -1;
     for (int i = 0; i < 4 && missing < 0; ++i) {
         const int32_t v = face.vertexIndices[i];
-        if (v != tri[0] && v != tri[1] && v != tri[2])
-            missing = i;
+        if (v != tri[0] && v != tri[1] && v != tri[2]) missing = i;
     }
     // A quad with a repeated vertex can have all four corners on the triangle. Take corner 3 as
     // the missing one then, as for the first triangle (0, 1, 2) of the quad's fan, so the search
     // stays within the quad and the choice is the same on every evaluation.
-    if (missing < 0)
-        missing = 3;
+    if (missing < 0) missing = 3;
     const int c = corners.fromStored((missing + 2) % 4);
     frame.faceId = face.ptexFaceId;
     frame.corner = c;
@@ -67,8 +65,7 @@ void locateInSubFace(const FaceCorners& corners, const OrigFace& face, Vec3f q, 
         a[1] = (corners[k + 1 == d ? 0 : k + 1] + vk) * 0.5f;
         a[2] = centre;
         a[3] = (corners[k == 0 ? d - 1 : k - 1] + vk) * 0.5f;
-        if (k == d - 1 || inQuad(q, a[0], a[1], a[2], a[3]))
-            break;
+        if (k == d - 1 || inQuad(q, a[0], a[1], a[2], a[3])) break;
     }
     // The sub-face is split along a1-a3 into the half at the face corner (c = 0) and the half at
     // the centre (c = 2).

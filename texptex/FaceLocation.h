@@ -11,10 +11,10 @@ class OrigPolyMesh;
 class OrigTriMesh;
 
 struct FaceFrame {
-    int32_t faceId = 0;    // the Ptex face id
-    Vec3f origin{};        // O
-    Vec3f edge1{}, edge2{};// E1, E2
-    int corner = 0;        // corner c of the face's (u, v) square at which the frame starts
+    int32_t faceId = 0;      // the Ptex face id
+    Vec3f origin{};          // O
+    Vec3f edge1{}, edge2{};  // E1, E2
+    int corner = 0;          // corner c of the face's (u, v) square at which the frame starts
 };
 
 // The two forms below read the mesh tables directly rather than through OrigMesh's virtual

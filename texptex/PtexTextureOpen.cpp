@@ -95,12 +95,9 @@ PtexTexture* openPtexTexture(const char* path, Ptex::String& error, bool premult
         // Only an allocation can fail here; setting the message may itself fail then.
         try {
             error = "out of memory while opening the Ptex file";
-        } catch (...) {
-        }
+        } catch (...) {}
     }
-    if (texture)
-        texture->release();
-    if (cache)
-        cache->release();
+    if (texture) texture->release();
+    if (cache) cache->release();
     return nullptr;
 }

@@ -9,8 +9,8 @@
 #include <memory>
 
 struct ResultCacheEntry {
-    uint32_t key;          // 0 marks an empty entry (fresh, or emptied at frame start)
-    TUtils::Color color;   // exactly as evalColor returned it
+    uint32_t key;         // 0 marks an empty entry (fresh, or emptied at frame start)
+    TUtils::Color color;  // exactly as evalColor returned it
 };
 
 struct alignas(128) ResultCache {
@@ -20,9 +20,9 @@ struct alignas(128) ResultCache {
     // and would ask for gigabytes per thread (1 Mi entries are 20 MiB).
     static constexpr int32_t kMaxSlot = 1 << 20;
 
-    int32_t count = 0;        // entries in use
+    int32_t count = 0;  // entries in use
     int32_t step = kStep;
-    int32_t capacity = 0;     // entries allocated
+    int32_t capacity = 0;  // entries allocated
     std::unique_ptr<ResultCacheEntry[]> entries;
 
     // Sets count to n, growing the storage when n > capacity: to n when exact, otherwise to the
@@ -35,8 +35,7 @@ struct alignas(128) ResultCache {
     // so emptied entries (which keep an earlier frame's colour) and fresh ones are never answered.
     const TUtils::Color* find(int32_t slot, uint32_t key) const noexcept
     {
-        if (key == 0 || slot < 0 || slot >= count)
-            return nullptr;
+        if (key == 0 || slot < 0 || slot >= count) return nullptr;
         const ResultCacheEntry& entry = entries[slot];
         return entry.key == key ? &entry.color : nullptr;
     }

@@ -23,8 +23,7 @@ inline bool solveInAxisPair(float e1i, float e1j, float e2i, float e2j, float di
                             float& s2) noexcept
 {
     const float det = e1i * e2j - e1j * e2i;
-    if (!(std::fabs(static_cast<double>(det)) > kPlanarEpsilon))
-        return false;
+    if (!(std::fabs(static_cast<double>(det)) > kPlanarEpsilon)) return false;
     s1 = (e2j * di - e2i * dj) / det;
     s2 = (e1i * dj - e1j * di) / det;
     return true;
@@ -67,15 +66,14 @@ private:
     bool pick(int p, float a1i, float a1j, float a2i, float a2j) noexcept
     {
         const float d = a1i * a2j - a1j * a2i;
-        if (!(std::fabs(static_cast<double>(d)) > kPlanarEpsilon))
-            return false;
+        if (!(std::fabs(static_cast<double>(d)) > kPlanarEpsilon)) return false;
         pair = p;
         e1i = a1i, e1j = a1j, e2i = a2i, e2j = a2j;
         det = d;
         return true;
     }
 
-    int pair = 0;   // 0: (x, y), 1: (y, z), 2: (z, x)
+    int pair = 0;  // 0: (x, y), 1: (y, z), 2: (z, x)
     float e1i = 0.0f, e1j = 0.0f, e2i = 0.0f, e2j = 0.0f, det = 1.0f;
 };
 
@@ -105,18 +103,14 @@ inline PlaneNormal planeNormal(const double n[3]) noexcept
 // v without its component along n: v - n (n . v) / (n . n), in single precision.
 __attribute__((always_inline)) inline Vec3f projectOntoPlane(Vec3f v, const PlaneNormal& plane) noexcept
 {
-    if (!(plane.nn > 0.0f))
-        return v;   // no plane to project onto; the width solve then decides
+    if (!(plane.nn > 0.0f)) return v;  // no plane to project onto; the width solve then decides
     const Vec3f nf = plane.n;
     const float nv = nf.x * v.x + nf.y * v.y + nf.z * v.z;
     return v - nf * (nv / plane.nn);
 }
 
 // The same for n given in double (a cross product of float edges).
-inline Vec3f projectOntoPlane(Vec3f v, const double n[3]) noexcept
-{
-    return projectOntoPlane(v, planeNormal(n));
-}
+inline Vec3f projectOntoPlane(Vec3f v, const double n[3]) noexcept { return projectOntoPlane(v, planeNormal(n)); }
 
 // e1 x e2 in double precision.
 inline void crossDouble(Vec3f e1, Vec3f e2, double n[3]) noexcept

@@ -13,10 +13,7 @@ using TUtils::TarskRenderer;
 
 namespace {
 
-const char* pathText(const TUtils::CharString& text) noexcept
-{
-    return text.c_str() ? text.c_str() : "";
-}
+const char* pathText(const TUtils::CharString& text) noexcept { return text.c_str() ? text.c_str() : ""; }
 
 TUtils::TarskMessageLog* messageLogOf(const TarskRenderer* renderer) noexcept
 {
@@ -28,8 +25,7 @@ TUtils::TarskMessageLog* messageLogOf(const TarskRenderer* renderer) noexcept
 TexPtex::TexPtex(TUtils::TarskPluginDesc* desc) noexcept : TarskTexture(desc)
 {
     // ptex_file starts without text; the binding then writes the registered default into it.
-    if (!paramList)
-        return;
+    if (!paramList) return;
     paramList->setParamCache("ptex_file", &ptex_file);
     paramList->setParamCache("filter_type", &filter_type);
     paramList->setParamCache("width", &width);
@@ -82,7 +78,7 @@ void TexPtex::createThreadCaches(int32_t n, TarskRenderer* renderer) noexcept
 void TexPtex::releaseFrameState() noexcept
 {
     ready = false;
-    filters.reset();   // releases each filter that was made
+    filters.reset();  // releases each filter that was made
     numFilters = 0;
     texture.reset();
     polyMesh = nullptr;
@@ -95,29 +91,23 @@ void TexPtex::releaseFrameState() noexcept
 void TexPtex::renderBegin(TarskRenderer* renderer)
 {
     freeThreadCaches();
-    if (renderer)
-        createThreadCaches(renderer->numThreads(), renderer);
+    if (renderer) createThreadCaches(renderer->numThreads(), renderer);
 }
 
-void TexPtex::renderEnd(TarskRenderer*)
-{
-    freeThreadCaches();
-}
+void TexPtex::renderEnd(TarskRenderer*) { freeThreadCaches(); }
 
 void TexPtex::frameBegin(TarskRenderer* renderer)
 {
     TarskPluginInterface::frameBegin(renderer);
     // A host that skipped frameEnd leaves the previous frame's objects here: let them go first.
     releaseFrameState();
-    if (!renderer)
-        return;
+    if (!renderer) return;
     try {
         // The caches follow the renderer's thread count, also when it changed since renderBegin,
         // so that every thread index a filter exists for also has its cache.
         if (!threadCaches || numThreadCaches != renderer->numThreads())
             createThreadCaches(renderer->numThreads(), renderer);
-        for (int32_t i = 0; i < numThreadCaches; ++i)
-            threadCaches[i]->clearKeys();
+        for (int32_t i = 0; i < numThreadCaches; ++i) threadCaches[i]->clearKeys();
         buildFrame(renderer);
     } catch (...) {
         // An allocation failed (the only thing that throws here): the frame stays not ready, and
@@ -136,8 +126,7 @@ bool TexPtex::buildFrame(TarskRenderer* renderer)
     Ptex::String error;
     texture.reset(openPtexTexture(path, error, false, ptexCacheLimitBytes(cache_size)));
     if (!texture) {
-        if (log)
-            log->reportError("%s", error.c_str());
+        if (log) log->reportError("%s", error.c_str());
         return false;
     }
     numChannels = texture->numChannels();
@@ -165,8 +154,7 @@ bool TexPtex::buildFrame(TarskRenderer* renderer)
     for (int32_t i = 0; i < n; ++i) {
         filters[i].reset(PtexFilter::getFilter(filtered, options));
         if (!filters[i]) {
-            if (log)
-                log->reportError("PTex file \"%s\": no filter for its mesh type", path);
+            if (log) log->reportError("PTex file \"%s\": no filter for its mesh type", path);
             return false;
         }
     }
@@ -183,22 +171,17 @@ bool TexPtex::buildFrame(TarskRenderer* renderer)
     auto param = [this](const char* name) { return paramList ? paramList->getParam(name) : nullptr; };
     auto missing = [&](const char* name) {
         if (log)
-            log->reportError("PTex file \"%s\": the mesh list \"%s\" is missing or not a list of the right kind",
-                             path, name);
+            log->reportError("PTex file \"%s\": the mesh list \"%s\" is missing or not a list of the right kind", path,
+                             name);
         return false;
     };
     // The frame time is read anew for every list, as the host may move it between calls.
-    if (!mesh->setVertices(renderer->frameTime(), param("vertices")))
-        return missing("vertices");
-    if (!mesh->setFaceVertices(renderer->frameTime(), param("origFaces")))
-        return missing("origFaces");
-    if (!mesh->setFaceDegrees(renderer->frameTime(), param("origFacesDegree")))
-        return missing("origFacesDegree");
-    if (!mesh->setNumFaces(renderer->frameTime(), param("origFacesDegree")))
-        return missing("origFacesDegree");
+    if (!mesh->setVertices(renderer->frameTime(), param("vertices"))) return missing("vertices");
+    if (!mesh->setFaceVertices(renderer->frameTime(), param("origFaces"))) return missing("origFaces");
+    if (!mesh->setFaceDegrees(renderer->frameTime(), param("origFacesDegree"))) return missing("origFacesDegree");
+    if (!mesh->setNumFaces(renderer->frameTime(), param("origFacesDegree"))) return missing("origFacesDegree");
     const TUtils::TarskPluginParameter* facesParam = param("faces");
-    if (!facesParam)
-        return missing("faces");
+    if (!facesParam) return missing("faces");
     TUtils::ListRef<int32_t> facesList = facesParam->getIntList(renderer->frameTime());
     // The host's parameter value keeps the list alive for the frame; the handle goes back now.
     faces = facesList.data;
@@ -208,17 +191,14 @@ bool TexPtex::buildFrame(TarskRenderer* renderer)
     mesh->reverse = reverse_vertices;
     mesh->build();
     if (!mesh->valid()) {
-        if (log)
-            log->reportError("PTex file \"%s\": invalid mesh lists: %s", path, mesh->error());
+        if (log) log->reportError("PTex file \"%s\": invalid mesh lists: %s", path, mesh->error());
         return false;
     }
 
     ready = true;
-    if (log)
-        log->reportInfo("PTex file \"%s\" loaded.", path);
+    if (log) log->reportInfo("PTex file \"%s\" loaded.", path);
     gammaActive = std::fabs(gamma - 1.0f) > 1e-6;
-    if (gammaActive)
-        invGamma = 1.0f / gamma;
+    if (gammaActive) invGamma = 1.0f / gamma;
 
     ColorSettings settings;
     settings.numChannels = numChannels;
@@ -237,17 +217,12 @@ bool TexPtex::buildFrame(TarskRenderer* renderer)
     return true;
 }
 
-void TexPtex::frameEnd(TarskRenderer*)
-{
-    releaseFrameState();
-}
+void TexPtex::frameEnd(TarskRenderer*) { releaseFrameState(); }
 
 void TexPtex::getColorRange(float* low, float* high)
 {
     for (int i = 0; i < 4; ++i) {
-        if (low)
-            low[i] = 0.0f;
-        if (high)
-            high[i] = 1.0f;
+        if (low) low[i] = 0.0f;
+        if (high) high[i] = 1.0f;
     }
 }

@@ -50,7 +50,7 @@ public:
     float blur = 0.0f;
     int32_t lerp = 0;
     int32_t reverse_vertices = 0;
-    int32_t cache_size = 1;      // megabytes
+    int32_t cache_size = 1;  // megabytes
     int32_t r_channel = 0;
     int32_t g_channel = 1;
     int32_t b_channel = 2;
@@ -62,12 +62,12 @@ public:
     float gamma = 1.0f;
 
     // Frame state (18-25), set at frame start and cleared at frame end.
-    float invGamma = 1.0f;           // 1 / gamma, meaningful while gammaActive
+    float invGamma = 1.0f;  // 1 / gamma, meaningful while gammaActive
     bool gammaActive = false;
-    ResultCacheArray threadCaches;   // one per render thread, from render start to render end
+    ResultCacheArray threadCaches;  // one per render thread, from render start to render end
     int32_t numThreadCaches = 0;
     std::unique_ptr<PtexTexture, PtexReleaser> texture;
-    std::unique_ptr<std::unique_ptr<PtexFilter, PtexReleaser>[]> filters;   // one per render thread
+    std::unique_ptr<std::unique_ptr<PtexFilter, PtexReleaser>[]> filters;  // one per render thread
     int32_t numFilters = 0;
     std::unique_ptr<OrigMesh> mesh;
     // `mesh` in its concrete form (exactly one is set while there is a mesh): the evaluation

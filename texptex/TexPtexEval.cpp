@@ -26,8 +26,7 @@ TUtils::Vector3f toHost(Vec3f v) noexcept { return {v.x, v.y, v.z}; }
 // the interface, is taken to be in mesh space already (the identity).
 GeometryTransform* transformOf(const ShadingContext& context) noexcept
 {
-    if (!context.geometryObject)
-        return nullptr;
+    if (!context.geometryObject) return nullptr;
     return static_cast<GeometryTransform*>(context.geometryObject->getInterface(GeometryTransform::kInterfaceId));
 }
 
@@ -37,15 +36,14 @@ void hitWeights(const ShadingContext& context, float& wA, float& wB) noexcept
 {
     wA = context.weightA;
     wB = context.weightB;
-    if (!(context.flags & ShadingContext::correctHitFlag))
-        return;
+    if (!(context.flags & ShadingContext::correctHitFlag)) return;
     const float d[3] = {static_cast<float>(context.hitPoint.x - context.hitReference.x),
                         static_cast<float>(context.hitPoint.y - context.hitReference.y),
                         static_cast<float>(context.hitPoint.z - context.hitReference.z)};
-    float m[9] = {context.triEdgeA.x, context.triEdgeA.y, context.triEdgeA.z,
-                  context.triEdgeB.x, context.triEdgeB.y, context.triEdgeB.z,
+    float m[9] = {context.triEdgeA.x,       context.triEdgeA.y,       context.triEdgeA.z,
+                  context.triEdgeB.x,       context.triEdgeB.y,       context.triEdgeB.z,
                   context.correctionAxis.x, context.correctionAxis.y, context.correctionAxis.z};
-    invert3(m);   // a singular frame gives zeros, so no correction
+    invert3(m);  // a singular frame gives zeros, so no correction
     // d as a row vector times the inverse: its coordinates along the three rows.
     wA += d[0] * m[0] + d[1] * m[3] + d[2] * m[6];
     wB += d[0] * m[1] + d[1] * m[4] + d[2] * m[7];
@@ -55,13 +53,13 @@ void hitWeights(const ShadingContext& context, float& wA, float& wB) noexcept
 // plane and solved in the frame. A differential that gives no finite solution contributes no
 // width, so the filter never sees a non-finite width. Inlined: it runs twice per shading point.
 __attribute__((always_inline)) inline void widthInFrame(const ShadingContext& context, GeometryTransform* transform,
-                                                        const TUtils::Vector3f& differential, const PlanarSolver& solver,
-                                                        const PlaneNormal& plane, float& ds1, float& ds2) noexcept
+                                                        const TUtils::Vector3f& differential,
+                                                        const PlanarSolver& solver, const PlaneNormal& plane,
+                                                        float& ds1, float& ds2) noexcept
 {
     const Vec3f v = transform ? fromHost(transform->transformVector(context, differential)) : fromHost(differential);
     solver.solve(projectOntoPlane(v, plane), ds1, ds2);
-    if (!std::isfinite(ds1) || !std::isfinite(ds2))
-        ds1 = ds2 = 0.0f;
+    if (!std::isfinite(ds1) || !std::isfinite(ds2)) ds1 = ds2 = 0.0f;
 }
 
 }  // namespace
@@ -69,13 +67,11 @@ __attribute__((always_inline)) inline void widthInFrame(const ShadingContext& co
 Color TexPtex::evalColor(ShadingContext& context)
 {
     try {
-        if (!ready)
-            return kWhite;
+        if (!ready) return kWhite;
         // Filters exist exactly for the thread indices of the frame; anything else is the host's
         // fault and gets the neutral answer rather than a read past the arrays.
         const int32_t thread = context.threadIndex();
-        if (thread < 0 || thread >= numFilters)
-            return kWhite;
+        if (thread < 0 || thread >= numFilters) return kWhite;
 
         // The cache is bypassed for corrected hits, for key 0 (which would match empty entries)
         // and for slots outside what a cache may hold.
@@ -86,30 +82,26 @@ Color TexPtex::evalColor(ShadingContext& context)
             slot < ResultCache::kMaxSlot)
             cache = threadCaches[thread].get();
         if (cache) {
-            if (const Color* stored = cache->find(slot, key))
-                return *stored;
+            if (const Color* stored = cache->find(slot, key)) return *stored;
         }
 
         float wA, wB;
         hitWeights(context, wA, wB);
-        const Vec3f hit = fromHost(context.triOrigin) + fromHost(context.triEdgeA) * wA + fromHost(context.triEdgeB) * wB;
+        const Vec3f hit =
+            fromHost(context.triOrigin) + fromHost(context.triEdgeA) * wA + fromHost(context.triEdgeB) * wB;
         GeometryTransform* transform = transformOf(context);
         const Vec3f q = transform ? fromHost(transform->transformPoint(context, toHost(hit))) : hit;
 
         const int32_t t = context.faceIndex;
-        if (t < 0 || t >= mesh->numTriangles)
-            return kWhite;
+        if (t < 0 || t >= mesh->numTriangles) return kWhite;
         // A "faces" list shorter than three indices per render triangle has nothing for t.
-        if (3 * static_cast<int64_t>(t) + 2 >= numFaceIndices)
-            return kWhite;
+        if (3 * static_cast<int64_t>(t) + 2 >= numFaceIndices) return kWhite;
         // Non-finite hit data have no place on the face.
-        if (!isFinite(q))
-            return kWhite;
+        if (!isFinite(q)) return kWhite;
 
         FaceFrame frame;
         if (polyMesh) {
-            if (!locateFace(*polyMesh, faces, t, q, frame))
-                return kWhite;
+            if (!locateFace(*polyMesh, faces, t, q, frame)) return kWhite;
         } else {
             locateFace(*triMesh, t, frame);
         }
@@ -117,12 +109,10 @@ Color TexPtex::evalColor(ShadingContext& context)
         // coordinates; nor has a hit so far away that they overflow. Both get the neutral answer.
         // The hit and both differentials are solved in the same axis pair.
         PlanarSolver solver;
-        if (!solver.init(frame.edge1, frame.edge2))
-            return kWhite;
+        if (!solver.init(frame.edge1, frame.edge2)) return kWhite;
         float s1, s2;
         solver.solve(q - frame.origin, s1, s2);
-        if (!std::isfinite(s1) || !std::isfinite(s2))
-            return kWhite;
+        if (!std::isfinite(s1) || !std::isfinite(s2)) return kWhite;
 
         float u, v;
         cornerToFaceUv(frame.corner, s1, s2, u, v);
@@ -145,8 +135,7 @@ Color TexPtex::evalColor(ShadingContext& context)
 
         const Color result = resolveColor(channelValues, colorPlan);
 
-        if (cache)
-            cache->store(slot, key, result);
+        if (cache) cache->store(slot, key, result);
         return result;
     } catch (...) {
         // Nothing may leave the plug-in; the filters themselves do not throw.

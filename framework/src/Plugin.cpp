@@ -10,10 +10,8 @@ PluginDesc* Plugin::getPluginDesc() { return nullptr; }
 void Plugin::setPluginName(const char* text)
 {
     name.reset();
-    if (!text)
-        return;
+    if (!text) return;
     const size_t size = std::strlen(text) + 1;
     name.reset(new (std::nothrow) char[size]);
-    if (name)
-        std::memcpy(name.get(), text, size);
+    if (name) std::memcpy(name.get(), text, size);
 }

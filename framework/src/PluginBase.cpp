@@ -31,8 +31,7 @@ PluginBase::~PluginBase()
 PluginInterface* PluginBase::getInterface(uint64_t id)
 {
     for (InterfaceEntry* entry = interfaces; entry; entry = entry->next) {
-        if (entry->iface && entry->iface->getInterfaceID() == id)
-            return entry->iface;
+        if (entry->iface && entry->iface->getInterfaceID() == id) return entry->iface;
     }
     return nullptr;
 }
@@ -42,8 +41,7 @@ void PluginBase::releaseInterface(PluginInterface*) {}
 int32_t PluginBase::addInterface(PluginInterface* iface, int32_t owned)
 {
     auto* entry = new (std::nothrow) InterfaceEntry{iface, owned, interfaces};
-    if (!entry)
-        return 0;
+    if (!entry) return 0;
     interfaces = entry;
     return 1;
 }
@@ -52,8 +50,7 @@ int32_t PluginBase::removeInterface(PluginInterface* iface)
 {
     for (InterfaceEntry** link = &interfaces; *link; link = &(*link)->next) {
         InterfaceEntry* entry = *link;
-        if (entry->iface != iface)
-            continue;
+        if (entry->iface != iface) continue;
         *link = entry->next;
         entry->iface = nullptr;
         entry->next = nullptr;

@@ -7,6 +7,5 @@ const char* PluginInterface::getInterfaceName() { return nullptr; }
 
 void PluginInterface::release()
 {
-    if (PluginBase* plugin = getPlugin())
-        plugin->releaseInterface(this);
+    if (PluginBase* plugin = getPlugin()) plugin->releaseInterface(this);
 }

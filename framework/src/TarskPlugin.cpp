@@ -5,8 +5,7 @@ namespace TUtils {
 
 PluginInterface* TarskPlugin::getInterface(uint64_t id)
 {
-    if (id == TarskPluginInterface::kInterfaceId)
-        return static_cast<TarskPluginInterface*>(this);
+    if (id == TarskPluginInterface::kInterfaceId) return static_cast<TarskPluginInterface*>(this);
     return PluginBase::getInterface(id);
 }
 
@@ -16,10 +15,8 @@ PluginBase* TarskPlugin::getPlugin() { return static_cast<Plugin*>(this); }
 
 PluginInterface* TarskTexture::getInterface(uint64_t id)
 {
-    if (id == TextureInterface::kInterfaceId)
-        return static_cast<TextureInterface*>(this);
-    if (id == TarskPluginInterface::kInterfaceId)
-        return static_cast<TarskPluginInterface*>(this);
+    if (id == TextureInterface::kInterfaceId) return static_cast<TextureInterface*>(this);
+    if (id == TarskPluginInterface::kInterfaceId) return static_cast<TarskPluginInterface*>(this);
     return PluginBase::getInterface(id);
 }
 

@@ -6,17 +6,14 @@ namespace TUtils {
 
 void TarskPluginDesc::registerParameters(TarskPluginHost* host)
 {
-    if (!host)
-        return;
+    if (!host) return;
     host->registerDesc(this);
-    if (paramListDesc)
-        paramListDesc->registerParameters(host, this);
+    if (paramListDesc) paramListDesc->registerParameters(host, this);
 }
 
 void TarskPluginDesc::unregisterParameters(TarskPluginHost* host)
 {
-    if (host)
-        host->unregisterDesc(this);
+    if (host) host->unregisterDesc(this);
 }
 
 }  // namespace TUtils

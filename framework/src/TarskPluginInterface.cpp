@@ -8,8 +8,7 @@ namespace TUtils {
 TarskPluginInterface::TarskPluginInterface(TarskPluginDesc* desc) noexcept
     : pluginDesc(desc),
       paramList(desc && desc->getParamListDesc() ? desc->getParamListDesc()->newParameterList() : nullptr)
-{
-}
+{}
 
 TarskPluginInterface::~TarskPluginInterface()
 {

@@ -42,8 +42,7 @@ Options parseOptions(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&]() -> std::string {
-            if (i + 1 >= argc)
-                throw HostError(arg + " needs a value");
+            if (i + 1 >= argc) throw HostError(arg + " needs a value");
             return argv[++i];
         };
         if (arg == "--make-points")
@@ -70,15 +69,13 @@ Options parseOptions(int argc, char** argv)
         else
             o.files.push_back(arg);
     }
-    if (o.files.size() != 2)
-        throw HostError(std::string("expected a scene file and a points file\n") + kUsage);
+    if (o.files.size() != 2) throw HostError(std::string("expected a scene file and a points file\n") + kUsage);
     return o;
 }
 
 const SceneObject& pickObject(const Scene& scene, const std::string& name, int& index)
 {
-    if (scene.objects.empty())
-        throw HostError(scene.path + ": the scene has no objects");
+    if (scene.objects.empty()) throw HostError(scene.path + ": the scene has no objects");
     if (name.empty()) {
         index = 0;
         return scene.objects[0];
@@ -101,8 +98,7 @@ int makePoints(const Options& o)
         requests = readPointRequests(std::cin, "<stdin>");
     } else {
         std::ifstream in(o.files[1]);
-        if (!in)
-            throw HostError("cannot open requests file '" + o.files[1] + "'");
+        if (!in) throw HostError("cannot open requests file '" + o.files[1] + "'");
         requests = readPointRequests(in, o.files[1]);
     }
     MeshLists lists = object.meshAt(scene.frameTime);
@@ -139,7 +135,8 @@ int evaluate(const Options& o)
     session.renderBegin();
     for (int frame = 0; frame < o.frames; ++frame) {
         session.frameBegin(scene.frameTime + frame);
-        std::vector<TUtils::Color> colors = evaluatePoints(texture, session.geometryObject(index), points, scene.threads);
+        std::vector<TUtils::Color> colors =
+            evaluatePoints(texture, session.geometryObject(index), points, scene.threads);
         session.frameEnd();
         for (const TUtils::Color& c : colors) {
             std::snprintf(line, sizeof line, "%.9g %.9g %.9g %.9g\n", c.r, c.g, c.b, c.a);

@@ -11,9 +11,9 @@ using host::Vec3;
 
 struct CameraRay {
     Vec3 origin;
-    Vec3 direction;    // not normalised: the image plane lies at distance 1
-    Vec3 dDirdx;       // direction change for one pixel step right
-    Vec3 dDirdy;       // direction change for one pixel step down
+    Vec3 direction;  // not normalised: the image plane lies at distance 1
+    Vec3 dDirdx;     // direction change for one pixel step right
+    Vec3 dDirdy;     // direction change for one pixel step down
 };
 
 class Camera {
@@ -23,7 +23,7 @@ public:
     CameraRay ray(double x, double y) const;
 
 private:
-    Vec3 origin, forward, right, down;   // right and down span one pixel each
+    Vec3 origin, forward, right, down;  // right and down span one pixel each
 };
 
 }  // namespace tarsk::render

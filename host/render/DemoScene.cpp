@@ -22,8 +22,7 @@ namespace fs = std::filesystem;
 
 std::string demoCacheDir()
 {
-    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && *xdg)
-        return (fs::path(xdg) / "tarsk-demo").string();
+    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && *xdg) return (fs::path(xdg) / "tarsk-demo").string();
     if (const char* home = std::getenv("HOME"); home && *home)
         return (fs::path(home) / ".cache" / "tarsk-demo").string();
     return (fs::temp_directory_path() / "tarsk-demo").string();
@@ -51,14 +50,12 @@ ObjMesh curvedPanel()
                 mesh.addFace({v(1, 1), v(2, 2), v(1, 2)});
                 continue;
             }
-            if (j == 1 && i == 2)
-                continue;
+            if (j == 1 && i == 2) continue;
             if (j == 2 && i == 0) {
-                mesh.addFace({v(0, 2), v(1, 2), v(2, 2), v(2, 3), v(1, 3), v(0, 3)});   // hexagon
+                mesh.addFace({v(0, 2), v(1, 2), v(2, 2), v(2, 3), v(1, 3), v(0, 3)});  // hexagon
                 continue;
             }
-            if (j == 2 && i == 1)
-                continue;
+            if (j == 2 && i == 1) continue;
             mesh.addFace({v(i, j), v(i + 1, j), v(i + 1, j + 1), v(i, j + 1)});
         }
     return mesh;
@@ -68,10 +65,9 @@ ObjMesh curvedPanel()
 ObjMesh icosphere()
 {
     const double t = (1.0 + std::sqrt(5.0)) / 2.0;
-    std::vector<Vec3> p = {{-1, t, 0}, {1, t, 0}, {-1, -t, 0}, {1, -t, 0}, {0, -1, t}, {0, 1, t},
-                           {0, -1, -t}, {0, 1, -t}, {t, 0, -1}, {t, 0, 1}, {-t, 0, -1}, {-t, 0, 1}};
-    for (Vec3& q : p)
-        q = host::normalize(q);
+    std::vector<Vec3> p = {{-1, t, 0},  {1, t, 0},  {-1, -t, 0}, {1, -t, 0}, {0, -1, t},  {0, 1, t},
+                           {0, -1, -t}, {0, 1, -t}, {t, 0, -1},  {t, 0, 1},  {-t, 0, -1}, {-t, 0, 1}};
+    for (Vec3& q : p) q = host::normalize(q);
     std::vector<std::array<int, 3>> tris = {{0, 11, 5}, {0, 5, 1},  {0, 1, 7},   {0, 7, 10}, {0, 10, 11},
                                             {1, 5, 9},  {5, 11, 4}, {11, 10, 2}, {10, 7, 6}, {7, 1, 8},
                                             {3, 9, 4},  {3, 4, 2},  {3, 2, 6},   {3, 6, 8},  {3, 8, 9},
@@ -81,8 +77,7 @@ ObjMesh icosphere()
         auto mid = [&](int a, int b) {
             auto key = std::make_pair(std::min(a, b), std::max(a, b));
             auto found = middle.find(key);
-            if (found != middle.end())
-                return found->second;
+            if (found != middle.end()) return found->second;
             p.push_back(host::normalize((p[a] + p[b]) / 2));
             return middle[key] = static_cast<int>(p.size()) - 1;
         };
@@ -98,8 +93,7 @@ ObjMesh icosphere()
     }
     ObjMesh mesh;
     mesh.positions = p;
-    for (const auto& tri : tris)
-        mesh.addFace({tri[0], tri[1], tri[2]});
+    for (const auto& tri : tris) mesh.addFace({tri[0], tri[1], tri[2]});
     return mesh;
 }
 
@@ -107,8 +101,7 @@ ObjMesh icosphere()
 ObjMesh cube()
 {
     ObjMesh mesh;
-    for (int k = 0; k < 8; ++k)
-        mesh.positions.push_back({k & 1 ? 0.5 : -0.5, k & 2 ? 0.5 : -0.5, k & 4 ? 0.5 : -0.5});
+    for (int k = 0; k < 8; ++k) mesh.positions.push_back({k & 1 ? 0.5 : -0.5, k & 2 ? 0.5 : -0.5, k & 4 ? 0.5 : -0.5});
     mesh.addFace({0, 2, 3, 1});
     mesh.addFace({4, 5, 7, 6});
     mesh.addFace({0, 1, 5, 4});
@@ -138,7 +131,8 @@ void bake(const ObjMesh& mesh, const std::string& procedural, const bake::BakeOp
 nlohmann::json placed(const std::string& name, const std::string& obj, double scale, const Vec3& at, double turnY,
                       nlohmann::json texture, bool opaque = true)
 {
-    host::Transform m = host::Transform::translate(at) * host::Transform::rotateY(turnY) * host::Transform::scale(scale);
+    host::Transform m =
+        host::Transform::translate(at) * host::Transform::rotateY(turnY) * host::Transform::scale(scale);
     return {{"name", name},
             {"transform", m.rowMajor()},
             {"mesh", {{"obj", obj}}},
@@ -152,8 +146,7 @@ std::string buildDemoScene(const std::string& dir)
 {
     std::error_code ec;
     fs::create_directories(dir, ec);
-    if (ec)
-        throw host::HostError("cannot create the demo folder '" + dir + "': " + ec.message());
+    if (ec) throw host::HostError("cannot create the demo folder '" + dir + "': " + ec.message());
 
     ObjMesh panel = curvedPanel(), sphere = icosphere(), box = cube();
     host::writeObj(dir + "/panel.obj", panel);
@@ -161,7 +154,7 @@ std::string buildDemoScene(const std::string& dir)
     host::writeObj(dir + "/cube.obj", box);
 
     bake::BakeOptions coarse;
-    coarse.resLog2 = 4;   // few texels, so that the two filters' difference shows
+    coarse.resLog2 = 4;  // few texels, so that the two filters' difference shows
     bake(panel, "checker", coarse, dir + "/panel-checker.ptx");
     bake::BakeOptions smooth;
     smooth.resLog2 = 4;
@@ -192,8 +185,7 @@ std::string buildDemoScene(const std::string& dir)
     std::string path = dir + "/demo.json";
     std::ofstream out(path);
     out << scene.dump(2) << '\n';
-    if (!out)
-        throw host::HostError("cannot write the demo scene '" + path + "'");
+    if (!out) throw host::HostError("cannot write the demo scene '" + path + "'");
     return path;
 }
 

@@ -15,8 +15,7 @@ namespace {
 bool meetPlane(const Vec3& origin, const Vec3& direction, const Vec3& point, const Vec3& n, Vec3& at)
 {
     double denom = host::dot(n, direction);
-    if (std::fabs(denom) < 1e-300)
-        return false;
+    if (std::fabs(denom) < 1e-300) return false;
     double s = host::dot(n, point - origin) / denom;
     at = origin + direction * s;
     return std::isfinite(at.x) && std::isfinite(at.y) && std::isfinite(at.z);
@@ -28,14 +27,13 @@ uint32_t hitKey(const Hit& hit)
     uint32_t h = 2166136261u;
     auto mix = [&h](const void* data, size_t size) {
         const unsigned char* bytes = static_cast<const unsigned char*>(data);
-        for (size_t i = 0; i < size; ++i)
-            h = (h ^ bytes[i]) * 16777619u;
+        for (size_t i = 0; i < size; ++i) h = (h ^ bytes[i]) * 16777619u;
     };
     mix(&hit.object, sizeof hit.object);
     mix(&hit.triangle, sizeof hit.triangle);
     mix(&hit.u, sizeof hit.u);
     mix(&hit.v, sizeof hit.v);
-    return h == 0 ? 1u : h;   // key 0 marks an empty cache entry
+    return h == 0 ? 1u : h;  // key 0 marks an empty cache entry
 }
 
 // The context carries these values as 32-bit floats, and the POINTS rows must hold exactly what the
@@ -47,10 +45,7 @@ double toFloatPrecision(double x)
     return rounded;
 }
 
-Vec3 roundToFloat(const Vec3& v)
-{
-    return {toFloatPrecision(v.x), toFloatPrecision(v.y), toFloatPrecision(v.z)};
-}
+Vec3 roundToFloat(const Vec3& v) { return {toFloatPrecision(v.x), toFloatPrecision(v.y), toFloatPrecision(v.z)}; }
 
 }  // namespace
 

@@ -32,8 +32,8 @@ void RenderStats::add(const RenderStats& o)
 namespace {
 
 constexpr int kTileSize = 16;
-constexpr int kMaxLayers = 32;              // surfaces a ray passes through before it stops
-constexpr double kOpaqueEnough = 1.0 / 1024; // transmittance below which further layers cannot show
+constexpr int kMaxLayers = 32;                // surfaces a ray passes through before it stops
+constexpr double kOpaqueEnough = 1.0 / 1024;  // transmittance below which further layers cannot show
 
 // Per render thread: its context record, its mirror of the texture's cache keys and its counters.
 struct alignas(64) ThreadState {
@@ -72,7 +72,8 @@ bake::Image renderFrame(const host::Scene& scene, host::SceneSession& session, c
     std::unordered_map<int64_t, size_t> dumpSlot;
     if (dump && settings.dumpPoints > 0) {
         int count = settings.dumpPoints;
-        int gridX = std::max(1, static_cast<int>(std::lround(std::sqrt(double(count) * settings.width / settings.height))));
+        int gridX =
+            std::max(1, static_cast<int>(std::lround(std::sqrt(double(count) * settings.width / settings.height))));
         int gridY = (count + gridX - 1) / gridX;
         dump->assign(static_cast<size_t>(count), DumpedPoint());
         for (int i = 0; i < count; ++i) {
@@ -81,7 +82,8 @@ bake::Image renderFrame(const host::Scene& scene, host::SceneSession& session, c
             (*dump)[i].x = std::min(x, settings.width - 1);
             (*dump)[i].y = std::min(y, settings.height - 1);
             // A pixel met twice keeps its first slot; the second stays empty and is not written.
-            dumpSlot.emplace(static_cast<int64_t>((*dump)[i].y) * settings.width + (*dump)[i].x, static_cast<size_t>(i));
+            dumpSlot.emplace(static_cast<int64_t>((*dump)[i].y) * settings.width + (*dump)[i].x,
+                             static_cast<size_t>(i));
         }
     }
 
@@ -94,8 +96,7 @@ bake::Image renderFrame(const host::Scene& scene, host::SceneSession& session, c
 
     auto renderTile = [&](int tile) {
         int index = tbb::this_task_arena::current_thread_index();
-        if (index < 0 || index >= settings.threads)
-            index = 0;   // the arena never runs more workers than threads
+        if (index < 0 || index >= settings.threads) index = 0;  // the arena never runs more workers than threads
         ThreadState& state = threads[static_cast<size_t>(index)];
         int x0 = (tile % tilesX) * kTileSize, y0 = (tile / tilesX) * kTileSize;
         for (int y = y0; y < std::min(y0 + kTileSize, settings.height); ++y)
@@ -116,8 +117,7 @@ bake::Image renderFrame(const host::Scene& scene, host::SceneSession& session, c
                     for (int layer = 0; layer < kMaxLayers && transmittance > kOpaqueEnough; ++layer) {
                         ++state.stats.rays;
                         Hit hit = geometry.intersect(ray.origin, ray.direction, tNear, 1e30f);
-                        if (hit.object < 0)
-                            break;
+                        if (hit.object < 0) break;
                         tNear = hit.t * (1.0f + 1e-5f) + 1e-6f;
                         host::ShadingPoint point;
                         point.thread = index;
@@ -149,25 +149,22 @@ bake::Image renderFrame(const host::Scene& scene, host::SceneSession& session, c
                         double light = 1.0;
                         if (!scene.unlit) {
                             host::Vec3 n = host::normalize(hit.normal);
-                            host::Vec3 toLight = scene.headlight ? -host::normalize(ray.direction) : -scene.lightDirection;
-                            if (host::dot(n, ray.direction) > 0)
-                                n = -n;   // light the side the ray sees
+                            host::Vec3 toLight =
+                                scene.headlight ? -host::normalize(ray.direction) : -scene.lightDirection;
+                            if (host::dot(n, ray.direction) > 0) n = -n;  // light the side the ray sees
                             light = scene.ambient + (1.0 - scene.ambient) * std::max(0.0, host::dot(n, toLight));
                         }
                         double alpha = std::clamp(static_cast<double>(c.a), 0.0, 1.0);
-                        if (!std::isfinite(c.a) || scene.objects[hit.object].opaque)
-                            alpha = 1.0;
+                        if (!std::isfinite(c.a) || scene.objects[hit.object].opaque) alpha = 1.0;
                         const float rgb[3] = {c.r, c.g, c.b};
                         for (int k = 0; k < 3; ++k)
                             color[k] += transmittance * alpha * (std::isfinite(rgb[k]) ? rgb[k] : 0.0) * light;
                         transmittance *= 1.0 - alpha;
                     }
-                    for (int k = 0; k < 3; ++k)
-                        sum[k] += color[k] + transmittance * scene.background[k];
+                    for (int k = 0; k < 3; ++k) sum[k] += color[k] + transmittance * scene.background[k];
                 }
                 float* out = image.pixel(x, y);
-                for (int k = 0; k < 3; ++k)
-                    out[k] = static_cast<float>(sum[k] / settings.spp);
+                for (int k = 0; k < 3; ++k) out[k] = static_cast<float>(sum[k] / settings.spp);
                 out[3] = 1.0f;
             }
         progress.advance();
@@ -176,15 +173,13 @@ bake::Image renderFrame(const host::Scene& scene, host::SceneSession& session, c
     tbb::task_arena arena(settings.threads);
     arena.execute([&] {
         tbb::parallel_for(tbb::blocked_range<int>(0, tilesX * tilesY, 1), [&](const tbb::blocked_range<int>& range) {
-            for (int tile = range.begin(); tile != range.end(); ++tile)
-                renderTile(tile);
+            for (int tile = range.begin(); tile != range.end(); ++tile) renderTile(tile);
         });
     });
     progress.finish();
 
     RenderStats frame;
-    for (const ThreadState& t : threads)
-        frame.add(t.stats);
+    for (const ThreadState& t : threads) frame.add(t.stats);
     frame.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     totals.add(frame);
     return image;

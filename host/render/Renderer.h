@@ -24,22 +24,22 @@ struct RenderSettings {
     int threads = 1;
     bool correctHits = false;
     bool progress = true;
-    int dumpPoints = 0;   // shading points to record (first layer of the first sample of N pixels)
+    int dumpPoints = 0;  // shading points to record (first layer of the first sample of N pixels)
 };
 
 struct RenderStats {
     double seconds = 0;
     uint64_t rays = 0;
     uint64_t evaluations = 0;
-    uint64_t cacheHits = 0;      // requests whose slot already held their key (the plug-in's cache hits)
-    uint64_t cacheLookups = 0;   // requests that could use the cache
-    double evalSeconds = 0;      // summed over threads: time spent inside evalColor
+    uint64_t cacheHits = 0;     // requests whose slot already held their key (the plug-in's cache hits)
+    uint64_t cacheLookups = 0;  // requests that could use the cache
+    double evalSeconds = 0;     // summed over threads: time spent inside evalColor
     void add(const RenderStats& o);
 };
 
 struct DumpedPoint {
     int x = 0, y = 0;
-    int object = -1;   // -1: the pixel's first ray hit nothing
+    int object = -1;  // -1: the pixel's first ray hit nothing
     host::ShadingPoint point;
     TUtils::Color color{0, 0, 0, 0};
 };

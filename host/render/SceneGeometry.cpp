@@ -14,15 +14,13 @@ SceneGeometry::SceneGeometry(const host::Scene& sceneDesc, double time)
     // Default device settings: with TBB tasking, a "threads=N" setting caps TBB's parallelism for the
     // whole process while the device lives, which would serialise the render threads' arena too.
     device = rtcNewDevice(nullptr);
-    if (!device)
-        throw HostError("cannot create the Embree device");
+    if (!device) throw HostError("cannot create the Embree device");
     scene = rtcNewScene(device);
     for (size_t i = 0; i < sceneDesc.objects.size(); ++i) {
         const host::SceneObject& object = sceneDesc.objects[i];
         host::MeshLists lists = object.meshAt(time);
         std::string fault = host::findMeshListFault(lists);
-        if (!fault.empty())
-            throw HostError(object.jsonPath + ".mesh at time " + std::to_string(time) + ": " + fault);
+        if (!fault.empty()) throw HostError(object.jsonPath + ".mesh at time " + std::to_string(time) + ": " + fault);
         if (lists.numTriangles() > 0) {
             RTCGeometry geometry = rtcNewGeometry(device, RTC_GEOMETRY_TYPE_TRIANGLE);
             auto* vertices = static_cast<float*>(rtcSetNewGeometryBuffer(
@@ -40,28 +38,23 @@ SceneGeometry::SceneGeometry(const host::Scene& sceneDesc, double time)
                 vertices[3 * v + 1] = static_cast<float>(w.y);
                 vertices[3 * v + 2] = static_cast<float>(w.z);
             }
-            for (size_t k = 0; k < lists.faces.size(); ++k)
-                indices[k] = static_cast<unsigned>(lists.faces[k]);
+            for (size_t k = 0; k < lists.faces.size(); ++k) indices[k] = static_cast<unsigned>(lists.faces[k]);
             rtcCommitGeometry(geometry);
             unsigned id = rtcAttachGeometry(scene, geometry);
             rtcReleaseGeometry(geometry);
-            if (objectOfGeometry.size() <= id)
-                objectOfGeometry.resize(id + 1, -1);
+            if (objectOfGeometry.size() <= id) objectOfGeometry.resize(id + 1, -1);
             objectOfGeometry[id] = static_cast<int>(i);
         }
         objectLists.push_back(std::move(lists));
     }
     rtcCommitScene(scene);
-    if (rtcGetDeviceError(device) != RTC_ERROR_NONE)
-        throw HostError("Embree could not build the scene");
+    if (rtcGetDeviceError(device) != RTC_ERROR_NONE) throw HostError("Embree could not build the scene");
 }
 
 SceneGeometry::~SceneGeometry()
 {
-    if (scene)
-        rtcReleaseScene(scene);
-    if (device)
-        rtcReleaseDevice(device);
+    if (scene) rtcReleaseScene(scene);
+    if (device) rtcReleaseDevice(device);
 }
 
 Hit SceneGeometry::intersect(const Vec3& origin, const Vec3& direction, float tNear, float tFar) const
@@ -82,8 +75,7 @@ Hit SceneGeometry::intersect(const Vec3& origin, const Vec3& direction, float tN
     rh.hit.primID = RTC_INVALID_GEOMETRY_ID;
     rtcIntersect1(scene, &context, &rh);
     Hit hit;
-    if (rh.hit.geomID == RTC_INVALID_GEOMETRY_ID)
-        return hit;
+    if (rh.hit.geomID == RTC_INVALID_GEOMETRY_ID) return hit;
     hit.object = objectOfGeometry[rh.hit.geomID];
     hit.triangle = static_cast<int>(rh.hit.primID);
     hit.u = rh.hit.u;

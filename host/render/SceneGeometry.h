@@ -15,11 +15,11 @@ namespace tarsk::render {
 using host::Vec3;
 
 struct Hit {
-    int object = -1;      // scene object index, -1 for a miss
-    int triangle = 0;     // render triangle (the plug-in's faceIndex)
-    float u = 0, v = 0;   // Embree barycentrics: weights of edge A (v0->v1) and edge B (v0->v2)
+    int object = -1;     // scene object index, -1 for a miss
+    int triangle = 0;    // render triangle (the plug-in's faceIndex)
+    float u = 0, v = 0;  // Embree barycentrics: weights of edge A (v0->v1) and edge B (v0->v2)
     float t = 0;
-    Vec3 normal;          // geometric normal, unnormalised, (v1 - v0) x (v2 - v0)
+    Vec3 normal;  // geometric normal, unnormalised, (v1 - v0) x (v2 - v0)
 };
 
 class SceneGeometry {

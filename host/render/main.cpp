@@ -1,8 +1,8 @@
 // tarsk-render: ray-traces a scene's meshes and shades every hit through the TexPtex plug-in,
 // loaded the way a production host loads it, from many render threads; writes PNG or EXR images.
 // Without a scene it generates and renders the built-in demo into tarsk-demo.png.
-#include "DemoScene.h"
 #include "CommandLine.h"
+#include "DemoScene.h"
 #include "HostError.h"
 #include "ImageFile.h"
 #include "Renderer.h"
@@ -53,8 +53,7 @@ Options parseOptions(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&]() -> std::string {
-            if (i + 1 >= argc)
-                throw HostError(arg + " needs a value");
+            if (i + 1 >= argc) throw HostError(arg + " needs a value");
             return argv[++i];
         };
         if (arg == "-o" || arg == "--output")
@@ -83,8 +82,8 @@ Options parseOptions(int argc, char** argv)
             std::string a = v.substr(0, colon), b = colon == std::string::npos ? a : v.substr(colon + 1);
             o.firstFrame = std::strtod(a.c_str(), &end1);
             o.lastFrame = std::strtod(b.c_str(), &end2);
-            if (a.empty() || b.empty() || *end1 || *end2 || !std::isfinite(o.firstFrame) || !std::isfinite(o.lastFrame) ||
-                o.lastFrame < o.firstFrame || o.lastFrame - o.firstFrame > 100000)
+            if (a.empty() || b.empty() || *end1 || *end2 || !std::isfinite(o.firstFrame) ||
+                !std::isfinite(o.lastFrame) || o.lastFrame < o.firstFrame || o.lastFrame - o.firstFrame > 100000)
                 throw HostError("--frames takes A:B with A <= B (frame times A, A + 1, ..., B), not '" + v + "'");
             o.haveFrames = true;
         } else if (arg == "-h" || arg == "--help") {
@@ -104,8 +103,7 @@ Options parseOptions(int argc, char** argv)
 // for each frame of a sequence.
 std::string framePath(const std::string& output, bool sequence, double time, int index)
 {
-    if (!sequence)
-        return output;
+    if (!sequence) return output;
     fs::path p(output);
     char number[32];
     std::snprintf(number, sizeof number, ".%04d", time == std::floor(time) ? static_cast<int>(time) : index);
@@ -115,14 +113,12 @@ std::string framePath(const std::string& output, bool sequence, double time, int
 void checkWritableFolder(const std::string& output)
 {
     fs::path folder = fs::path(output).parent_path();
-    if (folder.empty())
-        folder = ".";
+    if (folder.empty()) folder = ".";
     if (!fs::is_directory(folder))
         throw HostError("cannot write '" + output + "': folder '" + folder.string() + "' does not exist");
     if (::access(folder.c_str(), W_OK) != 0)
         throw HostError("cannot write '" + output + "': folder '" + folder.string() + "' is not writable");
-    if (fs::is_directory(output))
-        throw HostError("cannot write '" + output + "': it is a folder");
+    if (fs::is_directory(output)) throw HostError("cannot write '" + output + "': it is a folder");
 }
 
 void writeDump(const std::string& output, const host::Scene& scene, const std::vector<render::DumpedPoint>& dump)
@@ -134,17 +130,15 @@ void writeDump(const std::string& output, const host::Scene& scene, const std::v
     pixels << "x\ty\tobject\tr\tg\tb\ta\n";
     char line[256];
     for (const render::DumpedPoint& d : dump) {
-        if (d.object < 0)
-            continue;   // the pixel's ray hit nothing
+        if (d.object < 0) continue;  // the pixel's ray hit nothing
         host::ShadingPoint point = d.point;
-        point.thread = 0;   // any thread answers the same; 0 exists in every scene
+        point.thread = 0;  // any thread answers the same; 0 exists in every scene
         host::writePointRow(points, point);
         std::snprintf(line, sizeof line, "%d\t%d\t%s\t%.9g\t%.9g\t%.9g\t%.9g\n", d.x, d.y,
                       scene.objects[d.object].name.c_str(), d.color.r, d.color.g, d.color.b, d.color.a);
         pixels << line;
     }
-    if (!points.flush() || !pixels.flush())
-        throw HostError("cannot write the shading points next to '" + output + "'");
+    if (!points.flush() || !pixels.flush()) throw HostError("cannot write the shading points next to '" + output + "'");
 }
 
 int run(int argc, char** argv)
@@ -154,14 +148,11 @@ int run(int argc, char** argv)
     std::string scenePath = o.scene;
     if (demo) {
         std::string dir = render::demoCacheDir();
-        if (!o.quiet)
-            std::fprintf(stderr, "info: building the demo scene in %s\n", dir.c_str());
+        if (!o.quiet) std::fprintf(stderr, "info: building the demo scene in %s\n", dir.c_str());
         scenePath = render::buildDemoScene(dir);
-        if (o.output.empty())
-            o.output = "tarsk-demo.png";
+        if (o.output.empty()) o.output = "tarsk-demo.png";
     }
-    if (o.output.empty())
-        o.output = "render.png";
+    if (o.output.empty()) o.output = "render.png";
     host::Scene scene = host::loadScene(scenePath);
     checkWritableFolder(o.output);
 
@@ -176,8 +167,7 @@ int run(int argc, char** argv)
 
     std::vector<double> times;
     if (o.haveFrames)
-        for (double t = o.firstFrame; t <= o.lastFrame; t += 1.0)
-            times.push_back(t);
+        for (double t = o.firstFrame; t <= o.lastFrame; t += 1.0) times.push_back(t);
     else
         times.push_back(scene.frameTime);
     const bool sequence = times.size() > 1;
@@ -196,8 +186,7 @@ int run(int argc, char** argv)
         std::string path = framePath(o.output, sequence, times[f], static_cast<int>(f));
         bake::writeImage(path, image);
         written.push_back(path);
-        if (f == 0 && settings.dumpPoints > 0)
-            writeDump(o.output, scene, dump);
+        if (f == 0 && settings.dumpPoints > 0) writeDump(o.output, scene, dump);
     }
     session.renderEnd();
 
@@ -216,8 +205,7 @@ int run(int argc, char** argv)
                      static_cast<unsigned long long>(stats.cacheHits),
                      static_cast<unsigned long long>(stats.cacheLookups));
     }
-    for (const std::string& path : written)
-        std::printf("wrote %s\n", fs::absolute(path).c_str());
+    for (const std::string& path : written) std::printf("wrote %s\n", fs::absolute(path).c_str());
     return 0;
 }
 

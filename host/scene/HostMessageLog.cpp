@@ -10,10 +10,8 @@ void HostMessageLog::write(Level level, const std::string& text)
     // a multi-line text (the Ptex library's errors carry the system's reason on a second line)
     // is joined with "; ".
     std::string flat = text;
-    while (!flat.empty() && (flat.back() == '\n' || flat.back() == '\r'))
-        flat.pop_back();
-    for (size_t at = flat.find('\n'); at != std::string::npos; at = flat.find('\n', at))
-        flat.replace(at, 1, "; ");
+    while (!flat.empty() && (flat.back() == '\n' || flat.back() == '\r')) flat.pop_back();
+    for (size_t at = flat.find('\n'); at != std::string::npos; at = flat.find('\n', at)) flat.replace(at, 1, "; ");
     std::string line = (level == Level::Error ? "error: " : "info: ") + flat + "\n";
     std::fputs(line.c_str(), stderr);
     TUtils::TarskMessageLog::write(level, text);

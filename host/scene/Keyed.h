@@ -9,14 +9,13 @@ namespace tarsk::host {
 
 template <typename T>
 struct Keyed {
-    std::vector<std::pair<double, T>> keys;   // sorted by time, never empty once loaded
+    std::vector<std::pair<double, T>> keys;  // sorted by time, never empty once loaded
 
     const T& at(double time) const
     {
         const std::pair<double, T>* best = &keys.front();
         for (const auto& key : keys)
-            if (key.first <= time)
-                best = &key;
+            if (key.first <= time) best = &key;
         return best->second;
     }
     bool isAnimated() const { return keys.size() > 1; }

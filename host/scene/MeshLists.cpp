@@ -41,8 +41,8 @@ std::string findMeshListFault(const MeshLists& lists)
         triangleSum += d - 2;
     }
     if (cornerSum != static_cast<int64_t>(lists.origFaces.size()))
-        return "\"origFaces\" holds " + std::to_string(lists.origFaces.size()) +
-               " indices but the degrees add up to " + std::to_string(cornerSum);
+        return "\"origFaces\" holds " + std::to_string(lists.origFaces.size()) + " indices but the degrees add up to " +
+               std::to_string(cornerSum);
     for (size_t i = 0; i < lists.origFaces.size(); ++i)
         if (lists.origFaces[i] < 0 || lists.origFaces[i] >= numVertices)
             return "\"origFaces\"[" + std::to_string(i) + "] = " + std::to_string(lists.origFaces[i]) +
@@ -51,11 +51,11 @@ std::string findMeshListFault(const MeshLists& lists)
         return "\"faces\" holds " + std::to_string(lists.faces.size()) + " indices, not a multiple of 3";
     for (size_t i = 0; i < lists.faces.size(); ++i)
         if (lists.faces[i] < 0 || lists.faces[i] >= numVertices)
-            return "\"faces\"[" + std::to_string(i) + "] = " + std::to_string(lists.faces[i]) +
-                   " is outside the " + std::to_string(numVertices) + " vertices";
+            return "\"faces\"[" + std::to_string(i) + "] = " + std::to_string(lists.faces[i]) + " is outside the " +
+                   std::to_string(numVertices) + " vertices";
     if (triangleSum != static_cast<int64_t>(lists.faces.size() / 3))
-        return "\"faces\" holds " + std::to_string(lists.faces.size() / 3) +
-               " triangles but the degrees call for " + std::to_string(triangleSum);
+        return "\"faces\" holds " + std::to_string(lists.faces.size() / 3) + " triangles but the degrees call for " +
+               std::to_string(triangleSum);
     return {};
 }
 

@@ -15,9 +15,9 @@ namespace tarsk::host {
 
 struct MeshLists {
     std::vector<TUtils::Vector3f> vertices;
-    std::vector<int32_t> origFaces;         // corner vertex indices, face after face
-    std::vector<int32_t> origFacesDegree;   // corner count of each face
-    std::vector<int32_t> faces;             // three vertex indices per render triangle
+    std::vector<int32_t> origFaces;        // corner vertex indices, face after face
+    std::vector<int32_t> origFacesDegree;  // corner count of each face
+    std::vector<int32_t> faces;            // three vertex indices per render triangle
 
     int numTriangles() const { return static_cast<int>(faces.size() / 3); }
 };

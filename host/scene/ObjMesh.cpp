@@ -13,11 +13,9 @@ namespace tarsk::host {
 
 bool ObjMesh::hasUvs() const
 {
-    if (cornerUvs.empty())
-        return false;
+    if (cornerUvs.empty()) return false;
     for (int32_t uv : cornerUvs)
-        if (uv < 0)
-            return false;
+        if (uv < 0) return false;
     return true;
 }
 
@@ -53,8 +51,8 @@ int32_t resolveIndex(const std::string& token, size_t count, const char* what, c
         throw HostError(where + ": '" + token + "' is not a valid " + what + " index");
     long resolved = v > 0 ? v - 1 : static_cast<long>(count) + v;
     if (resolved < 0 || resolved >= static_cast<long>(count))
-        throw HostError(where + ": " + what + " index " + token + " is out of range (" +
-                        std::to_string(count) + " defined so far)");
+        throw HostError(where + ": " + what + " index " + token + " is out of range (" + std::to_string(count) +
+                        " defined so far)");
     return static_cast<int32_t>(resolved);
 }
 
@@ -63,8 +61,7 @@ int32_t resolveIndex(const std::string& token, size_t count, const char* what, c
 ObjMesh readObj(const std::string& path)
 {
     std::ifstream in(path);
-    if (!in)
-        throw HostError("cannot open OBJ file '" + path + "'");
+    if (!in) throw HostError("cannot open OBJ file '" + path + "'");
     ObjMesh mesh;
     std::string line;
     int lineNo = 0;
@@ -73,19 +70,15 @@ ObjMesh readObj(const std::string& path)
         std::string where = path + ":" + std::to_string(lineNo);
         std::istringstream words(line);
         std::string keyword;
-        if (!(words >> keyword) || keyword[0] == '#')
-            continue;
+        if (!(words >> keyword) || keyword[0] == '#') continue;
         std::vector<std::string> args;
-        for (std::string w; words >> w;)
-            args.push_back(w);
+        for (std::string w; words >> w;) args.push_back(w);
         if (keyword == "v") {
-            if (args.size() < 3)
-                throw HostError(where + ": a vertex needs three coordinates");
-            mesh.positions.push_back({parseNumber(args[0], where), parseNumber(args[1], where),
-                                      parseNumber(args[2], where)});
+            if (args.size() < 3) throw HostError(where + ": a vertex needs three coordinates");
+            mesh.positions.push_back(
+                {parseNumber(args[0], where), parseNumber(args[1], where), parseNumber(args[2], where)});
         } else if (keyword == "vt") {
-            if (args.size() < 2)
-                throw HostError(where + ": a texture coordinate needs two values");
+            if (args.size() < 2) throw HostError(where + ": a texture coordinate needs two values");
             mesh.uvs.push_back({parseNumber(args[0], where), parseNumber(args[1], where)});
         } else if (keyword == "f") {
             if (args.size() < 3)
@@ -97,10 +90,10 @@ ObjMesh readObj(const std::string& path)
                 positions.push_back(resolveIndex(corner.substr(0, slash), mesh.positions.size(), "vertex", where));
                 if (slash != std::string::npos) {
                     size_t slash2 = corner.find('/', slash + 1);
-                    std::string uvToken = corner.substr(slash + 1, slash2 == std::string::npos
-                                                                       ? std::string::npos
-                                                                       : slash2 - slash - 1);
-                    uvs.push_back(uvToken.empty() ? -1 : resolveIndex(uvToken, mesh.uvs.size(), "texture coordinate", where));
+                    std::string uvToken =
+                        corner.substr(slash + 1, slash2 == std::string::npos ? std::string::npos : slash2 - slash - 1);
+                    uvs.push_back(
+                        uvToken.empty() ? -1 : resolveIndex(uvToken, mesh.uvs.size(), "texture coordinate", where));
                 } else {
                     uvs.push_back(-1);
                 }
@@ -108,16 +101,14 @@ ObjMesh readObj(const std::string& path)
             mesh.addFace(positions, uvs);
         }
     }
-    if (in.bad())
-        throw HostError("error while reading OBJ file '" + path + "'");
+    if (in.bad()) throw HostError("error while reading OBJ file '" + path + "'");
     return mesh;
 }
 
 void writeObj(const std::string& path, const ObjMesh& mesh)
 {
     std::ofstream out(path);
-    if (!out)
-        throw HostError("cannot write OBJ file '" + path + "'");
+    if (!out) throw HostError("cannot write OBJ file '" + path + "'");
     char buf[128];
     for (const Vec3& p : mesh.positions) {
         std::snprintf(buf, sizeof buf, "v %.9g %.9g %.9g\n", p.x, p.y, p.z);
@@ -132,14 +123,12 @@ void writeObj(const std::string& path, const ObjMesh& mesh)
         for (int k = 0; k < mesh.faceDegrees[f]; ++k) {
             int c = mesh.faceStarts[f] + k;
             out << ' ' << mesh.cornerPositions[c] + 1;
-            if (mesh.cornerUvs[c] >= 0)
-                out << '/' << mesh.cornerUvs[c] + 1;
+            if (mesh.cornerUvs[c] >= 0) out << '/' << mesh.cornerUvs[c] + 1;
         }
         out << '\n';
     }
     out.flush();
-    if (!out)
-        throw HostError("error while writing OBJ file '" + path + "'");
+    if (!out) throw HostError("error while writing OBJ file '" + path + "'");
 }
 
 }  // namespace tarsk::host

@@ -20,7 +20,7 @@ struct ObjMesh {
     std::vector<int32_t> cornerPositions;
     std::vector<int32_t> cornerUvs;
     std::vector<int32_t> faceDegrees;
-    std::vector<int32_t> faceStarts;   // index of each face's first corner in the corner lists
+    std::vector<int32_t> faceStarts;  // index of each face's first corner in the corner lists
 
     int numFaces() const { return static_cast<int>(faceDegrees.size()); }
     // True when every corner of every face names a texture coordinate.

@@ -42,8 +42,7 @@ std::vector<TUtils::Color> evaluatePoints(TUtils::TextureInterface& texture, Plu
 {
     std::vector<TUtils::Color> colors(points.size(), TUtils::Color{0, 0, 0, 0});
     std::vector<std::vector<size_t>> byThread(static_cast<size_t>(numThreads));
-    for (size_t i = 0; i < points.size(); ++i)
-        byThread[static_cast<size_t>(points[i].thread)].push_back(i);
+    for (size_t i = 0; i < points.size(); ++i) byThread[static_cast<size_t>(points[i].thread)].push_back(i);
 
     auto work = [&](int index) {
         TUtils::ShadingThread record;
@@ -56,11 +55,9 @@ std::vector<TUtils::Color> evaluatePoints(TUtils::TextureInterface& texture, Plu
     };
     std::vector<std::thread> threads;
     for (int index = 1; index < numThreads; ++index)
-        if (!byThread[static_cast<size_t>(index)].empty())
-            threads.emplace_back(work, index);
-    work(0);   // index 0 runs on the calling thread, alongside the others
-    for (std::thread& t : threads)
-        t.join();
+        if (!byThread[static_cast<size_t>(index)].empty()) threads.emplace_back(work, index);
+    work(0);  // index 0 runs on the calling thread, alongside the others
+    for (std::thread& t : threads) t.join();
     return colors;
 }
 

@@ -19,7 +19,8 @@ class TextureInterface;
 namespace tarsk::host {
 
 // The context a ray tracer would hand the texture for `point`, hit on `geometry`.
-TUtils::ShadingContext makeContext(const ShadingPoint& point, PluginBase* geometry, const TUtils::ShadingThread* thread);
+TUtils::ShadingContext makeContext(const ShadingPoint& point, PluginBase* geometry,
+                                   const TUtils::ShadingThread* thread);
 
 // Colours of all points in input order. Every point's thread index must be below `numThreads`.
 std::vector<TUtils::Color> evaluatePoints(TUtils::TextureInterface& texture, PluginBase* geometry,

@@ -11,13 +11,11 @@ namespace tarsk::host {
 bool worldTriangle(const MeshLists& lists, const Transform& objectToWorld, int t, Vec3& origin, Vec3& edgeA,
                    Vec3& edgeB)
 {
-    if (t < 0 || t >= lists.numTriangles())
-        return false;
+    if (t < 0 || t >= lists.numTriangles()) return false;
     Vec3 corner[3];
     for (int k = 0; k < 3; ++k) {
         int32_t idx = lists.faces[3 * t + k];
-        if (idx < 0 || idx >= static_cast<int32_t>(lists.vertices.size()))
-            return false;
+        if (idx < 0 || idx >= static_cast<int32_t>(lists.vertices.size())) return false;
         const auto& v = lists.vertices[idx];
         corner[k] = objectToWorld.point({v.x, v.y, v.z});
     }
@@ -35,8 +33,7 @@ uint32_t hashRequest(const PointRequest& r)
     uint32_t h = 2166136261u;
     auto mix = [&h](const void* data, size_t size) {
         const unsigned char* bytes = static_cast<const unsigned char*>(data);
-        for (size_t i = 0; i < size; ++i)
-            h = (h ^ bytes[i]) * 16777619u;
+        for (size_t i = 0; i < size; ++i) h = (h ^ bytes[i]) * 16777619u;
     };
     mix(&r.faceIndex, sizeof r.faceIndex);
     mix(&r.weightA, sizeof r.weightA);
@@ -57,15 +54,13 @@ ShadingPoint makePoint(const MeshLists& lists, const Transform& objectToWorld, c
     uint32_t hash = hashRequest(request);
     p.cacheSlot = static_cast<int32_t>(hash % 64);
     p.cacheKey = hash == 0 ? 1 : hash;
-    if (!worldTriangle(lists, objectToWorld, request.faceIndex, p.triOrigin, p.triEdgeA, p.triEdgeB))
-        return p;
+    if (!worldTriangle(lists, objectToWorld, request.faceIndex, p.triOrigin, p.triEdgeA, p.triEdgeB)) return p;
     Vec3 normal = normalize(cross(p.triEdgeA, p.triEdgeB));
     Vec3 hit = p.triOrigin + p.triEdgeA * static_cast<double>(p.weightA) + p.triEdgeB * static_cast<double>(p.weightB);
     p.hitPoint = hit;
     p.hitReference = hit;
     p.correctionAxis = normal;
-    if (options.correctHits)
-        p.flags |= kCorrectHitFlag;
+    if (options.correctHits) p.flags |= kCorrectHitFlag;
     Vec3 alongA = normalize(p.triEdgeA);
     Vec3 across = normalize(cross(normal, alongA));
     p.dPdx = alongA * options.footprint;
@@ -82,10 +77,8 @@ std::vector<PointRequest> readPointRequests(std::istream& in, const std::string&
         ++lineNo;
         std::istringstream words(line);
         std::vector<std::string> fields;
-        for (std::string w; words >> w;)
-            fields.push_back(w);
-        if (fields.empty() || fields[0][0] == '#')
-            continue;
+        for (std::string w; words >> w;) fields.push_back(w);
+        if (fields.empty() || fields[0][0] == '#') continue;
         std::string where = label + ":" + std::to_string(lineNo);
         if (fields.size() < 3 || fields.size() > 4)
             throw HostError(where + ": expected 'faceIndex weightA weightB [thread]'");
@@ -93,18 +86,14 @@ std::vector<PointRequest> readPointRequests(std::istream& in, const std::string&
         try {
             size_t used = 0;
             r.faceIndex = std::stoi(fields[0], &used);
-            if (used != fields[0].size())
-                throw std::invalid_argument("faceIndex");
+            if (used != fields[0].size()) throw std::invalid_argument("faceIndex");
             r.weightA = std::stof(fields[1], &used);
-            if (used != fields[1].size())
-                throw std::invalid_argument("weightA");
+            if (used != fields[1].size()) throw std::invalid_argument("weightA");
             r.weightB = std::stof(fields[2], &used);
-            if (used != fields[2].size())
-                throw std::invalid_argument("weightB");
+            if (used != fields[2].size()) throw std::invalid_argument("weightB");
             if (fields.size() == 4) {
                 r.thread = std::stoi(fields[3], &used);
-                if (used != fields[3].size() || r.thread < 0)
-                    throw std::invalid_argument("thread");
+                if (used != fields[3].size() || r.thread < 0) throw std::invalid_argument("thread");
             }
         } catch (const std::exception&) {
             throw HostError(where + ": expected 'faceIndex weightA weightB [thread]' with numbers, got '" + line + "'");

@@ -34,46 +34,36 @@ public:
     std::string describe() const
     {
         std::string text = v.dump();
-        if (text.size() > 40)
-            text = text.substr(0, 37) + "...";
+        if (text.size() > 40) text = text.substr(0, 37) + "...";
         return std::string(v.type_name()) + " " + text;
     }
 
-    Node field(const std::string& key) const
-    {
-        return Node(v.at(key), p.empty() ? key : p + "." + key, label);
-    }
+    Node field(const std::string& key) const { return Node(v.at(key), p.empty() ? key : p + "." + key, label); }
     Node element(size_t i) const { return Node(v.at(i), p + "[" + std::to_string(i) + "]", label); }
     bool has(const std::string& key) const { return v.contains(key); }
 
     void requireObject(const std::set<std::string>& allowed) const
     {
-        if (!v.is_object())
-            fail("expected an object, got " + describe());
+        if (!v.is_object()) fail("expected an object, got " + describe());
         for (auto it = v.begin(); it != v.end(); ++it)
-            if (!allowed.count(it.key()))
-                field(it.key()).fail("unknown key");
+            if (!allowed.count(it.key())) field(it.key()).fail("unknown key");
     }
     size_t arraySize() const
     {
-        if (!v.is_array())
-            fail("expected an array, got " + describe());
+        if (!v.is_array()) fail("expected an array, got " + describe());
         return v.size();
     }
     double number() const
     {
-        if (!v.is_number())
-            fail("expected a number, got " + describe());
+        if (!v.is_number()) fail("expected a number, got " + describe());
         double d = v.get<double>();
-        if (!std::isfinite(d))
-            fail("expected a finite number");
+        if (!std::isfinite(d)) fail("expected a finite number");
         return d;
     }
     int32_t integer(int64_t lo = std::numeric_limits<int32_t>::min(),
                     int64_t hi = std::numeric_limits<int32_t>::max()) const
     {
-        if (!v.is_number_integer())
-            fail("expected an integer, got " + describe());
+        if (!v.is_number_integer()) fail("expected an integer, got " + describe());
         if (v.is_number_unsigned() ? v.get<uint64_t>() > static_cast<uint64_t>(hi)
                                    : (v.get<int64_t>() < lo || v.get<int64_t>() > hi))
             fail("integer " + v.dump() + " is outside [" + std::to_string(lo) + ", " + std::to_string(hi) + "]");
@@ -81,20 +71,17 @@ public:
     }
     bool boolean() const
     {
-        if (!v.is_boolean())
-            fail("expected true or false, got " + describe());
+        if (!v.is_boolean()) fail("expected true or false, got " + describe());
         return v.get<bool>();
     }
     std::string string() const
     {
-        if (!v.is_string())
-            fail("expected a string, got " + describe());
+        if (!v.is_string()) fail("expected a string, got " + describe());
         return v.get<std::string>();
     }
     Vec3 vec3() const
     {
-        if (arraySize() != 3)
-            fail("expected an array of 3 numbers, got " + describe());
+        if (arraySize() != 3) fail("expected an array of 3 numbers, got " + describe());
         return {element(0).number(), element(1).number(), element(2).number()};
     }
 
@@ -112,13 +99,11 @@ void forEachKey(const Node& node, F one)
         node.requireObject({"keys"});
         Node keys = node.field("keys");
         size_t n = keys.arraySize();
-        if (n == 0)
-            keys.fail("expected at least one [time, value] key");
+        if (n == 0) keys.fail("expected at least one [time, value] key");
         std::set<double> seen;
         for (size_t i = 0; i < n; ++i) {
             Node key = keys.element(i);
-            if (key.arraySize() != 2)
-                key.fail("expected [time, value], got " + key.describe());
+            if (key.arraySize() != 2) key.fail("expected [time, value], got " + key.describe());
             double time = key.element(0).number();
             if (!seen.insert(time).second)
                 key.element(0).fail("time " + key.element(0).value().dump() + " is keyed twice");
@@ -143,8 +128,7 @@ Keyed<std::vector<int32_t>> readIntList(const Node& node)
         std::vector<int32_t> list;
         size_t n = value.arraySize();
         list.reserve(n);
-        for (size_t i = 0; i < n; ++i)
-            list.push_back(value.element(i).integer());
+        for (size_t i = 0; i < n; ++i) list.push_back(value.element(i).integer());
         keyed.keys.emplace_back(time, std::move(list));
     });
     sortKeys(keyed);
@@ -196,8 +180,7 @@ void readMesh(const Node& mesh, SceneObject& object, const std::string& baseDir)
     }
     mesh.requireObject({"vertices", "origFaces", "origFacesDegree", "faces"});
     for (const char* name : {"vertices", "origFaces", "origFacesDegree", "faces"})
-        if (!mesh.has(name))
-            mesh.fail(std::string("missing \"") + name + "\" (or give {\"obj\": \"file.obj\"})");
+        if (!mesh.has(name)) mesh.fail(std::string("missing \"") + name + "\" (or give {\"obj\": \"file.obj\"})");
     object.vertices = readVectorList(mesh.field("vertices"));
     object.origFaces = readIntList(mesh.field("origFaces"));
     object.origFacesDegree = readIntList(mesh.field("origFacesDegree"));
@@ -208,11 +191,9 @@ void readMesh(const Node& mesh, SceneObject& object, const std::string& baseDir)
 std::set<double> meshKeyTimes(const SceneObject& o)
 {
     std::set<double> times;
-    for (const auto& k : o.vertices.keys)
-        times.insert(k.first);
+    for (const auto& k : o.vertices.keys) times.insert(k.first);
     for (const auto* list : {&o.origFaces, &o.origFacesDegree, &o.faces})
-        for (const auto& k : list->keys)
-            times.insert(k.first);
+        for (const auto& k : list->keys) times.insert(k.first);
     return times;
 }
 
@@ -224,33 +205,24 @@ SceneObject readObject(const Node& node, size_t index, const std::string& baseDi
     object.name = node.has("name") ? node.field("name").string() : "object" + std::to_string(index);
     if (node.has("transform")) {
         Node t = node.field("transform");
-        if (t.arraySize() != 16)
-            t.fail("expected 16 numbers (row-major, object to world), got " + t.describe());
+        if (t.arraySize() != 16) t.fail("expected 16 numbers (row-major, object to world), got " + t.describe());
         std::array<double, 16> m;
-        for (size_t i = 0; i < 16; ++i)
-            m[i] = t.element(i).number();
+        for (size_t i = 0; i < 16; ++i) m[i] = t.element(i).number();
         object.objectToWorld = Transform(m);
         auto inverse = object.objectToWorld.inverse();
-        if (!inverse)
-            t.fail("the matrix cannot be inverted");
+        if (!inverse) t.fail("the matrix cannot be inverted");
         object.worldToObject = *inverse;
     }
-    if (node.has("opaque"))
-        object.opaque = node.field("opaque").boolean();
-    if (!node.has("mesh"))
-        node.fail("missing \"mesh\"");
+    if (node.has("opaque")) object.opaque = node.field("opaque").boolean();
+    if (!node.has("mesh")) node.fail("missing \"mesh\"");
     readMesh(node.field("mesh"), object, baseDir);
-    if (!node.has("texture"))
-        node.fail("missing \"texture\"");
+    if (!node.has("texture")) node.fail("missing \"texture\"");
     Node texture = node.field("texture");
-    if (!texture.value().is_object())
-        texture.fail("expected an object, got " + texture.describe());
-    if (!texture.has("type"))
-        texture.fail("missing \"type\" (e.g. \"TexPtex\")");
+    if (!texture.value().is_object()) texture.fail("expected an object, got " + texture.describe());
+    if (!texture.has("type")) texture.fail("missing \"type\" (e.g. \"TexPtex\")");
     object.textureType = texture.field("type").string();
     for (auto it = texture.value().begin(); it != texture.value().end(); ++it) {
-        if (it.key() == "type")
-            continue;
+        if (it.key() == "type") continue;
         Node param = texture.field(it.key());
         ParamSetting setting;
         setting.name = it.key();
@@ -279,15 +251,13 @@ MeshLists SceneObject::meshAt(double time) const
 const SceneObject* Scene::findObject(const std::string& name) const
 {
     for (const SceneObject& o : objects)
-        if (o.name == name)
-            return &o;
+        if (o.name == name) return &o;
     return nullptr;
 }
 
 std::string resolvePath(const std::string& baseDir, const std::string& path)
 {
-    if (path.empty() || path[0] == '/' || baseDir.empty())
-        return path;
+    if (path.empty() || path[0] == '/' || baseDir.empty()) return path;
     return (std::filesystem::path(baseDir) / path).lexically_normal().string();
 }
 
@@ -302,15 +272,11 @@ Scene parseScene(const json& doc, const std::string& label, const std::string& b
     if (top.has("renderer")) {
         Node r = top.field("renderer");
         r.requireObject({"threads", "frame_time", "message_log"});
-        if (r.has("threads"))
-            scene.threads = r.field("threads").integer(1, 1024);
-        if (r.has("frame_time"))
-            scene.frameTime = r.field("frame_time").number();
-        if (r.has("message_log"))
-            scene.messageLog = r.field("message_log").boolean();
+        if (r.has("threads")) scene.threads = r.field("threads").integer(1, 1024);
+        if (r.has("frame_time")) scene.frameTime = r.field("frame_time").number();
+        if (r.has("message_log")) scene.messageLog = r.field("message_log").boolean();
     }
-    if (!top.has("objects"))
-        top.fail("missing \"objects\"");
+    if (!top.has("objects")) top.fail("missing \"objects\"");
     Node objects = top.field("objects");
     size_t n = objects.arraySize();
     for (size_t i = 0; i < n; ++i) {
@@ -322,53 +288,42 @@ Scene parseScene(const json& doc, const std::string& label, const std::string& b
     for (size_t i = 0; i < n; ++i)
         for (double time : meshKeyTimes(scene.objects[i])) {
             std::string fault = findMeshListFault(scene.objects[i].meshAt(time));
-            if (!fault.empty())
-                objects.element(i).field("mesh").fail(fault);
+            if (!fault.empty()) objects.element(i).field("mesh").fail(fault);
         }
 
     if (top.has("camera")) {
         Node c = top.field("camera");
         c.requireObject({"position", "look_at", "up", "fov_deg"});
-        if (c.has("position"))
-            scene.camera.position = c.field("position").vec3();
-        if (c.has("look_at"))
-            scene.camera.lookAt = c.field("look_at").vec3();
-        if (c.has("up"))
-            scene.camera.up = c.field("up").vec3();
+        if (c.has("position")) scene.camera.position = c.field("position").vec3();
+        if (c.has("look_at")) scene.camera.lookAt = c.field("look_at").vec3();
+        if (c.has("up")) scene.camera.up = c.field("up").vec3();
         if (c.has("fov_deg")) {
             scene.camera.fovDeg = c.field("fov_deg").number();
             if (scene.camera.fovDeg <= 0 || scene.camera.fovDeg >= 180)
                 c.field("fov_deg").fail("expected an angle between 0 and 180 degrees");
         }
-        if (length(scene.camera.lookAt - scene.camera.position) == 0)
-            c.fail("\"position\" and \"look_at\" coincide");
+        if (length(scene.camera.lookAt - scene.camera.position) == 0) c.fail("\"position\" and \"look_at\" coincide");
         if (length(cross(scene.camera.lookAt - scene.camera.position, scene.camera.up)) == 0)
             c.fail("\"up\" is parallel to the viewing direction");
     }
     if (top.has("image")) {
         Node im = top.field("image");
         im.requireObject({"width", "height", "spp"});
-        if (im.has("width"))
-            scene.width = im.field("width").integer(1, 16384);
-        if (im.has("height"))
-            scene.height = im.field("height").integer(1, 16384);
-        if (im.has("spp"))
-            scene.spp = im.field("spp").integer(1, 4096);
+        if (im.has("width")) scene.width = im.field("width").integer(1, 16384);
+        if (im.has("height")) scene.height = im.field("height").integer(1, 16384);
+        if (im.has("spp")) scene.spp = im.field("spp").integer(1, 4096);
     }
-    if (top.has("background"))
-        scene.background = top.field("background").vec3();
+    if (top.has("background")) scene.background = top.field("background").vec3();
     if (top.has("light")) {
         Node l = top.field("light");
         l.requireObject({"direction", "ambient"});
         if (l.has("direction")) {
             scene.lightDirection = l.field("direction").vec3();
-            if (length(scene.lightDirection) == 0)
-                l.field("direction").fail("the direction must not be zero");
+            if (length(scene.lightDirection) == 0) l.field("direction").fail("the direction must not be zero");
             scene.lightDirection = normalize(scene.lightDirection);
             scene.headlight = false;
         }
-        if (l.has("ambient"))
-            scene.ambient = l.field("ambient").number();
+        if (l.has("ambient")) scene.ambient = l.field("ambient").number();
     }
     if (top.has("shading")) {
         std::string shading = top.field("shading").string();
@@ -382,8 +337,7 @@ Scene parseScene(const json& doc, const std::string& label, const std::string& b
 Scene loadScene(const std::string& path)
 {
     std::ifstream in(path);
-    if (!in)
-        throw HostError("cannot open scene file '" + path + "'");
+    if (!in) throw HostError("cannot open scene file '" + path + "'");
     json doc;
     try {
         doc = json::parse(in);
@@ -391,8 +345,7 @@ Scene loadScene(const std::string& path)
         throw HostError(path + ": malformed JSON: " + e.what());
     }
     std::string baseDir = std::filesystem::path(path).parent_path().string();
-    if (baseDir.empty())
-        baseDir = ".";
+    if (baseDir.empty()) baseDir = ".";
     return parseScene(doc, path, baseDir);
 }
 

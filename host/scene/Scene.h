@@ -33,21 +33,21 @@ namespace tarsk::host {
 // against the plug-in's registered parameter when it is set on an instance.
 struct ParamSetting {
     std::string name;
-    std::string jsonPath;   // e.g. "scene.json: objects[0].texture.filter_type"
+    std::string jsonPath;  // e.g. "scene.json: objects[0].texture.filter_type"
     std::vector<std::pair<double, nlohmann::json>> keys;
 };
 
 struct SceneObject {
     std::string name;
-    std::string jsonPath;   // "scene.json: objects[i]"
+    std::string jsonPath;  // "scene.json: objects[i]"
     Transform objectToWorld;
     Transform worldToObject;
     Keyed<std::vector<TUtils::Vector3f>> vertices;
     Keyed<std::vector<int32_t>> origFaces;
     Keyed<std::vector<int32_t>> origFacesDegree;
     Keyed<std::vector<int32_t>> faces;
-    bool opaque = false;       // rendering: ignore the texture's alpha (coverage 1)
-    std::string textureType;   // "TexPtex"
+    bool opaque = false;      // rendering: ignore the texture's alpha (coverage 1)
+    std::string textureType;  // "TexPtex"
     std::vector<ParamSetting> textureParams;
 
     MeshLists meshAt(double time) const;
@@ -61,8 +61,8 @@ struct Camera {
 };
 
 struct Scene {
-    std::string path;      // the scene file as given
-    std::string baseDir;   // folder that relative paths in the scene are relative to
+    std::string path;     // the scene file as given
+    std::string baseDir;  // folder that relative paths in the scene are relative to
 
     int threads = 1;
     double frameTime = 0;
@@ -75,8 +75,8 @@ struct Scene {
     int height = 480;
     int spp = 1;
     Vec3 background{0.05, 0.05, 0.06};
-    bool headlight = true;   // light from the camera when the scene gives no direction
-    Vec3 lightDirection{0, 0, -1};   // direction the light travels
+    bool headlight = true;          // light from the camera when the scene gives no direction
+    Vec3 lightDirection{0, 0, -1};  // direction the light travels
     double ambient = 0.15;
     bool unlit = false;
 

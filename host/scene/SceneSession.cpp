@@ -12,11 +12,11 @@
 #include <tarsk/TarskPluginParameter.h>
 #include <tarsk/TextureInterface.h>
 
+#include <unistd.h>
 #include <climits>
 #include <cmath>
 #include <filesystem>
 #include <limits>
-#include <unistd.h>
 
 namespace tarsk::host {
 
@@ -26,8 +26,7 @@ std::string defaultPluginPath()
 {
     char buf[PATH_MAX];
     ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0)
-        return "tarsk_TexPtex.so";
+    if (n <= 0) return "tarsk_TexPtex.so";
     buf[n] = '\0';
     std::filesystem::path exe(buf);
     return (exe.parent_path().parent_path().parent_path() / "texptex" / "tarsk_TexPtex.so").string();
@@ -43,8 +42,7 @@ bool isMeshList(const std::string& name)
 [[noreturn]] void wrongType(const ParamSetting& setting, const char* expected, const json& value)
 {
     std::string text = value.dump();
-    if (text.size() > 40)
-        text = text.substr(0, 37) + "...";
+    if (text.size() > 40) text = text.substr(0, 37) + "...";
     throw HostError(setting.jsonPath + ": expected " + expected + ", got " + value.type_name() + " " + text);
 }
 
@@ -64,26 +62,22 @@ void convertSetting(const ParamSetting& setting, const TUtils::TarskParameterInf
                 wrongType(setting, "a string", value);
             break;
         case TARSK_PARAM_INT:
-            if (!value.is_number_integer())
-                wrongType(setting, "an integer", value);
+            if (!value.is_number_integer()) wrongType(setting, "an integer", value);
             if (value.is_number_unsigned() ? value.get<uint64_t>() > INT32_MAX
                                            : (value.get<int64_t>() < INT32_MIN || value.get<int64_t>() > INT32_MAX))
                 wrongType(setting, "a 32-bit integer", value);
             param.setInt(time, static_cast<int32_t>(value.get<int64_t>()));
             break;
         case TARSK_PARAM_FLOAT:
-            if (!value.is_number() || !std::isfinite(value.get<double>()))
-                wrongType(setting, "a number", value);
+            if (!value.is_number() || !std::isfinite(value.get<double>())) wrongType(setting, "a number", value);
             param.setFloat(time, value.get<float>());
             break;
         case TARSK_PARAM_BOOL:
-            if (!value.is_boolean())
-                wrongType(setting, "true or false", value);
+            if (!value.is_boolean()) wrongType(setting, "true or false", value);
             param.setBool(time, value.get<bool>());
             break;
         case TARSK_PARAM_INT_LIST: {
-            if (!value.is_array())
-                wrongType(setting, "an array of integers", value);
+            if (!value.is_array()) wrongType(setting, "an array of integers", value);
             std::vector<int32_t> list;
             for (const json& e : value) {
                 if (!e.is_number_integer() || e.get<int64_t>() < INT32_MIN || e.get<int64_t>() > INT32_MAX)
@@ -94,20 +88,17 @@ void convertSetting(const ParamSetting& setting, const TUtils::TarskParameterInf
             break;
         }
         case TARSK_PARAM_FLOAT_LIST: {
-            if (!value.is_array())
-                wrongType(setting, "an array of numbers", value);
+            if (!value.is_array()) wrongType(setting, "an array of numbers", value);
             std::vector<float> list;
             for (const json& e : value) {
-                if (!e.is_number())
-                    wrongType(setting, "an array of numbers", value);
+                if (!e.is_number()) wrongType(setting, "an array of numbers", value);
                 list.push_back(e.get<float>());
             }
             param.setFloatList(time, std::move(list));
             break;
         }
         case TARSK_PARAM_VECTOR_LIST: {
-            if (!value.is_array())
-                wrongType(setting, "an array of [x, y, z]", value);
+            if (!value.is_array()) wrongType(setting, "an array of [x, y, z]", value);
             std::vector<Vector3f> list;
             for (const json& e : value) {
                 if (!e.is_array() || e.size() != 3 || !e[0].is_number() || !e[1].is_number() || !e[2].is_number())
@@ -130,8 +121,7 @@ SceneSession::SceneSession(const Scene& scene, const std::string& pluginPath, in
 {
     std::string error;
     library = PluginLibrary::load(pluginPath, pluginHost, error);
-    if (!library)
-        throw HostError("cannot load plug-in: " + error);
+    if (!library) throw HostError("cannot load plug-in: " + error);
     tarskRenderer = std::make_unique<TUtils::TarskRenderer>(numThreads, scene.frameTime, messageLog ? &log : nullptr);
 
     objects.resize(scene.objects.size());
@@ -171,15 +161,11 @@ void SceneSession::setParameters(const SceneObject& object, Instance& instance)
             throw HostError(setting.jsonPath + ": the plug-in refused the value");
     }
     TUtils::TarskPluginParameter vertices("vertices");
-    for (const auto& [time, list] : object.vertices.keys)
-        vertices.setVectorList(time, list);
+    for (const auto& [time, list] : object.vertices.keys) vertices.setVectorList(time, list);
     TUtils::TarskPluginParameter origFaces("origFaces"), origFacesDegree("origFacesDegree"), faces("faces");
-    for (const auto& [time, list] : object.origFaces.keys)
-        origFaces.setIntList(time, list);
-    for (const auto& [time, list] : object.origFacesDegree.keys)
-        origFacesDegree.setIntList(time, list);
-    for (const auto& [time, list] : object.faces.keys)
-        faces.setIntList(time, list);
+    for (const auto& [time, list] : object.origFaces.keys) origFaces.setIntList(time, list);
+    for (const auto& [time, list] : object.origFacesDegree.keys) origFacesDegree.setIntList(time, list);
+    for (const auto& [time, list] : object.faces.keys) faces.setIntList(time, list);
     for (TUtils::TarskPluginParameter* list : {&vertices, &origFaces, &origFacesDegree, &faces})
         if (!instance.control->setParameter(list))
             throw HostError(object.jsonPath + ".mesh: " + object.textureType + " refused the list \"" +
@@ -188,11 +174,9 @@ void SceneSession::setParameters(const SceneObject& object, Instance& instance)
 
 SceneSession::~SceneSession()
 {
-    if (inFrame)
-        frameEnd();
-    if (rendering)
-        renderEnd();
-    objects.clear();   // deletes the instances; the library must outlive them
+    if (inFrame) frameEnd();
+    if (rendering) renderEnd();
+    objects.clear();  // deletes the instances; the library must outlive them
     library.reset();
 }
 
@@ -200,30 +184,26 @@ PluginBase* SceneSession::geometryObject(int object) const { return objects[obje
 
 void SceneSession::renderBegin()
 {
-    for (Instance& instance : objects)
-        instance.control->renderBegin(tarskRenderer.get());
+    for (Instance& instance : objects) instance.control->renderBegin(tarskRenderer.get());
     rendering = true;
 }
 
 void SceneSession::frameBegin(double time)
 {
     tarskRenderer->setFrameTime(time);
-    for (Instance& instance : objects)
-        instance.control->frameBegin(tarskRenderer.get());
+    for (Instance& instance : objects) instance.control->frameBegin(tarskRenderer.get());
     inFrame = true;
 }
 
 void SceneSession::frameEnd()
 {
-    for (Instance& instance : objects)
-        instance.control->frameEnd(tarskRenderer.get());
+    for (Instance& instance : objects) instance.control->frameEnd(tarskRenderer.get());
     inFrame = false;
 }
 
 void SceneSession::renderEnd()
 {
-    for (Instance& instance : objects)
-        instance.control->renderEnd(tarskRenderer.get());
+    for (Instance& instance : objects) instance.control->renderEnd(tarskRenderer.get());
     rendering = false;
 }
 

@@ -15,17 +15,17 @@ namespace tarsk::host {
 
 namespace {
 
-constexpr const char* kScalarColumns[] = {"thread", "flags", "cacheSlot", "cacheKey", "faceIndex", "weightA", "weightB"};
-constexpr const char* kVectorColumns[] = {"triOrigin", "triEdgeA", "triEdgeB", "hitPoint",
-                                          "hitReference", "correctionAxis", "dPdx", "dPdy"};
+constexpr const char* kScalarColumns[] = {"thread",    "flags",   "cacheSlot", "cacheKey",
+                                          "faceIndex", "weightA", "weightB"};
+constexpr const char* kVectorColumns[] = {"triOrigin",    "triEdgeA",       "triEdgeB", "hitPoint",
+                                          "hitReference", "correctionAxis", "dPdx",     "dPdy"};
 constexpr int kNumColumns = 7 + 8 * 3;
 
 std::vector<std::string> columnNames()
 {
     std::vector<std::string> names(std::begin(kScalarColumns), std::end(kScalarColumns));
     for (const char* v : kVectorColumns)
-        for (const char* axis : {".x", ".y", ".z"})
-            names.push_back(std::string(v) + axis);
+        for (const char* axis : {".x", ".y", ".z"}) names.push_back(std::string(v) + axis);
     return names;
 }
 
@@ -33,8 +33,7 @@ std::vector<std::string> splitFields(const std::string& line)
 {
     std::vector<std::string> fields;
     std::istringstream words(line);
-    for (std::string w; words >> w;)
-        fields.push_back(w);
+    for (std::string w; words >> w;) fields.push_back(w);
     return fields;
 }
 
@@ -43,8 +42,7 @@ std::vector<std::string> splitFields(const std::string& line)
 std::string pointsHeader()
 {
     std::string header;
-    for (const std::string& name : columnNames())
-        header += (header.empty() ? "" : "\t") + name;
+    for (const std::string& name : columnNames()) header += (header.empty() ? "" : "\t") + name;
     return header;
 }
 
@@ -82,14 +80,14 @@ std::vector<ShadingPoint> readPoints(std::istream& in, const std::string& label)
     while (std::getline(in, line)) {
         ++lineNo;
         std::vector<std::string> fields = splitFields(line);
-        if (fields.empty() || fields[0][0] == '#')
-            continue;
+        if (fields.empty() || fields[0][0] == '#') continue;
         std::string where = label + ":" + std::to_string(lineNo);
         if (!sawHeader) {
             sawHeader = true;
             if (fields != names)
-                throw HostError(where + ": expected the header line with the " + std::to_string(kNumColumns) +
-                                " columns thread flags cacheSlot cacheKey faceIndex weightA weightB triOrigin.x ... dPdy.z");
+                throw HostError(
+                    where + ": expected the header line with the " + std::to_string(kNumColumns) +
+                    " columns thread flags cacheSlot cacheKey faceIndex weightA weightB triOrigin.x ... dPdy.z");
             continue;
         }
         if (static_cast<int>(fields.size()) != kNumColumns)
@@ -100,8 +98,8 @@ std::vector<ShadingPoint> readPoints(std::istream& in, const std::string& label)
             char* end = nullptr;
             long long v = std::strtoll(fields[col].c_str(), &end, 0);
             if (*end != '\0' || errno == ERANGE || v < lo || v > hi)
-                throw HostError(where + ": column " + names[col] + ": '" + fields[col] +
-                                "' is not an integer in [" + std::to_string(lo) + ", " + std::to_string(hi) + "]");
+                throw HostError(where + ": column " + names[col] + ": '" + fields[col] + "' is not an integer in [" +
+                                std::to_string(lo) + ", " + std::to_string(hi) + "]");
             return v;
         };
         auto number = [&](int col) {
@@ -120,22 +118,19 @@ std::vector<ShadingPoint> readPoints(std::istream& in, const std::string& label)
         p.faceIndex = static_cast<int32_t>(integer(4, INT32_MIN, INT32_MAX));
         p.weightA = static_cast<float>(number(5));
         p.weightB = static_cast<float>(number(6));
-        Vec3* vectors[] = {&p.triOrigin, &p.triEdgeA, &p.triEdgeB, &p.hitPoint,
-                           &p.hitReference, &p.correctionAxis, &p.dPdx, &p.dPdy};
-        for (int v = 0; v < 8; ++v)
-            *vectors[v] = {number(7 + 3 * v), number(8 + 3 * v), number(9 + 3 * v)};
+        Vec3* vectors[] = {&p.triOrigin,    &p.triEdgeA,       &p.triEdgeB, &p.hitPoint,
+                           &p.hitReference, &p.correctionAxis, &p.dPdx,     &p.dPdy};
+        for (int v = 0; v < 8; ++v) *vectors[v] = {number(7 + 3 * v), number(8 + 3 * v), number(9 + 3 * v)};
         points.push_back(p);
     }
-    if (!sawHeader)
-        throw HostError(label + ": no header line; expected the POINTS columns");
+    if (!sawHeader) throw HostError(label + ": no header line; expected the POINTS columns");
     return points;
 }
 
 std::vector<ShadingPoint> readPoints(const std::string& path)
 {
     std::ifstream in(path);
-    if (!in)
-        throw HostError("cannot open points file '" + path + "'");
+    if (!in) throw HostError("cannot open points file '" + path + "'");
     return readPoints(in, path);
 }
 

@@ -22,8 +22,8 @@ struct ShadingPoint {
     uint32_t cacheKey = 0;
     int32_t faceIndex = 0;
     float weightA = 0, weightB = 0;
-    Vec3 triOrigin, triEdgeA, triEdgeB;   // floats in the context; kept exact here
-    Vec3 hitPoint, hitReference;          // doubles in the context
+    Vec3 triOrigin, triEdgeA, triEdgeB;  // floats in the context; kept exact here
+    Vec3 hitPoint, hitReference;         // doubles in the context
     Vec3 correctionAxis, dPdx, dPdy;
 };
 

@@ -29,39 +29,30 @@ std::optional<Transform> Transform::inverse() const
     // Gauss-Jordan elimination with partial pivoting on [M | I].
     double a[4][8];
     for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 8; ++c)
-            a[r][c] = c < 4 ? m[r * 4 + c] : (c - 4 == r ? 1.0 : 0.0);
+        for (int c = 0; c < 8; ++c) a[r][c] = c < 4 ? m[r * 4 + c] : (c - 4 == r ? 1.0 : 0.0);
     double scaleRef = 0;
     for (double v : m) {
-        if (!std::isfinite(v))
-            return std::nullopt;
+        if (!std::isfinite(v)) return std::nullopt;
         scaleRef = std::max(scaleRef, std::fabs(v));
     }
     for (int col = 0; col < 4; ++col) {
         int pivot = col;
         for (int r = col + 1; r < 4; ++r)
-            if (std::fabs(a[r][col]) > std::fabs(a[pivot][col]))
-                pivot = r;
-        if (std::fabs(a[pivot][col]) <= 1e-12 * scaleRef)
-            return std::nullopt;
+            if (std::fabs(a[r][col]) > std::fabs(a[pivot][col])) pivot = r;
+        if (std::fabs(a[pivot][col]) <= 1e-12 * scaleRef) return std::nullopt;
         if (pivot != col)
-            for (int c = 0; c < 8; ++c)
-                std::swap(a[pivot][c], a[col][c]);
+            for (int c = 0; c < 8; ++c) std::swap(a[pivot][c], a[col][c]);
         double inv = 1.0 / a[col][col];
-        for (int c = 0; c < 8; ++c)
-            a[col][c] *= inv;
+        for (int c = 0; c < 8; ++c) a[col][c] *= inv;
         for (int r = 0; r < 4; ++r) {
-            if (r == col)
-                continue;
+            if (r == col) continue;
             double f = a[r][col];
-            for (int c = 0; c < 8; ++c)
-                a[r][c] -= f * a[col][c];
+            for (int c = 0; c < 8; ++c) a[r][c] -= f * a[col][c];
         }
     }
     std::array<double, 16> out;
     for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 4; ++c)
-            out[r * 4 + c] = a[r][c + 4];
+        for (int c = 0; c < 4; ++c) out[r * 4 + c] = a[r][c + 4];
     return Transform(out);
 }
 
@@ -85,8 +76,7 @@ Transform Transform::operator*(const Transform& rhs) const
     std::array<double, 16> out{};
     for (int r = 0; r < 4; ++r)
         for (int c = 0; c < 4; ++c)
-            for (int k = 0; k < 4; ++k)
-                out[r * 4 + c] += m[r * 4 + k] * rhs.m[k * 4 + c];
+            for (int k = 0; k < 4; ++k) out[r * 4 + c] += m[r * 4 + k] * rhs.m[k * 4 + c];
     return Transform(out);
 }
 

@@ -11,11 +11,11 @@ namespace tarsk::host {
 
 class Transform {
 public:
-    Transform();   // identity
+    Transform();  // identity
     explicit Transform(const std::array<double, 16>& rowMajor);
 
-    Vec3 point(const Vec3& p) const;    // applies translation
-    Vec3 vector(const Vec3& v) const;   // ignores translation
+    Vec3 point(const Vec3& p) const;   // applies translation
+    Vec3 vector(const Vec3& v) const;  // ignores translation
     // The inverse matrix, or nothing when the matrix is singular or not finite.
     std::optional<Transform> inverse() const;
     bool isIdentity() const;

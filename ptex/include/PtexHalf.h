@@ -57,7 +57,7 @@ struct PtexHalf {
         return fromFloat_except(x);
     }
 
- private:
+private:
     PTEXAPI static uint16_t fromFloat_except(uint32_t val);
 };
 

@@ -60,7 +60,11 @@ inline float qsmoothstep(float x, float a, float b)
     return ((t * t) * t) * (10.0f + t * (-15.0f + t * 6.0f));
 }
 
-template <typename T> inline T abs(T x) { return x > 0 ? x : -x; }
+template <typename T>
+inline T abs(T x)
+{
+    return x > 0 ? x : -x;
+}
 
 inline float abs(float x)
 {
@@ -71,47 +75,62 @@ inline float abs(float x)
     return x;
 }
 
-template <typename T> inline T min(T a, T b) { return a < b ? a : b; }
-template <typename T> inline T max(T a, T b) { return a > b ? a : b; }
-template <typename T> inline T clamp(T x, T lo, T hi) { return min(max(x, lo), hi); }
+template <typename T>
+inline T min(T a, T b)
+{
+    return a < b ? a : b;
+}
+template <typename T>
+inline T max(T a, T b)
+{
+    return a > b ? a : b;
+}
+template <typename T>
+inline T clamp(T x, T lo, T hi)
+{
+    return min(max(x, lo), hi);
+}
 
-template <typename T> inline T halve(T val) { return T(val >> 1); }
+template <typename T>
+inline T halve(T val)
+{
+    return T(val >> 1);
+}
 inline float halve(float val) { return 0.5f * val; }
 inline PtexHalf halve(PtexHalf val) { return PtexHalf(0.5f * float(val)); }
 
-template <typename T> inline T quarter(T val) { return T(val >> 2); }
+template <typename T>
+inline T quarter(T val)
+{
+    return T(val >> 2);
+}
 inline float quarter(float val) { return 0.25f * val; }
 inline PtexHalf quarter(PtexHalf val) { return PtexHalf(0.25f * float(val)); }
 
 PTEXAPI bool isConstant(const void* data, int stride, int ures, int vres, int pixelSize);
-PTEXAPI void interleave(const void* src, int sstride, int ures, int vres,
-                        void* dst, int dstride, DataType dt, int nchannels);
-PTEXAPI void deinterleave(const void* src, int sstride, int ures, int vres,
-                          void* dst, int dstride, DataType dt, int nchannels);
+PTEXAPI void interleave(const void* src, int sstride, int ures, int vres, void* dst, int dstride, DataType dt,
+                        int nchannels);
+PTEXAPI void deinterleave(const void* src, int sstride, int ures, int vres, void* dst, int dstride, DataType dt,
+                          int nchannels);
 PTEXAPI void encodeDifference(void* data, int size, DataType dt);
 PTEXAPI void decodeDifference(void* data, int size, DataType dt);
-typedef void ReduceFn(const void* src, int sstride, int ures, int vres,
-                      void* dst, int dstride, DataType dt, int nchannels);
-PTEXAPI void reduce(const void* src, int sstride, int ures, int vres,
-                    void* dst, int dstride, DataType dt, int nchannels);
-PTEXAPI void reduceu(const void* src, int sstride, int ures, int vres,
-                     void* dst, int dstride, DataType dt, int nchannels);
-PTEXAPI void reducev(const void* src, int sstride, int ures, int vres,
-                     void* dst, int dstride, DataType dt, int nchannels);
-PTEXAPI void reduceTri(const void* src, int sstride, int ures, int vres,
-                       void* dst, int dstride, DataType dt, int nchannels);
-PTEXAPI void average(const void* src, int sstride, int ures, int vres,
-                     void* dst, DataType dt, int nchannels);
-PTEXAPI void fill(const void* src, void* dst, int dstride,
-                  int ures, int vres, int pixelsize);
-PTEXAPI void copy(const void* src, int sstride, void* dst, int dstride,
-                  int nrows, int rowlen);
-PTEXAPI void blend(const void* src, float weight, void* dst, bool flip,
-                   int rowlen, DataType dt, int nchannels);
+typedef void ReduceFn(const void* src, int sstride, int ures, int vres, void* dst, int dstride, DataType dt,
+                      int nchannels);
+PTEXAPI void reduce(const void* src, int sstride, int ures, int vres, void* dst, int dstride, DataType dt,
+                    int nchannels);
+PTEXAPI void reduceu(const void* src, int sstride, int ures, int vres, void* dst, int dstride, DataType dt,
+                     int nchannels);
+PTEXAPI void reducev(const void* src, int sstride, int ures, int vres, void* dst, int dstride, DataType dt,
+                     int nchannels);
+PTEXAPI void reduceTri(const void* src, int sstride, int ures, int vres, void* dst, int dstride, DataType dt,
+                       int nchannels);
+PTEXAPI void average(const void* src, int sstride, int ures, int vres, void* dst, DataType dt, int nchannels);
+PTEXAPI void fill(const void* src, void* dst, int dstride, int ures, int vres, int pixelsize);
+PTEXAPI void copy(const void* src, int sstride, void* dst, int dstride, int nrows, int rowlen);
+PTEXAPI void blend(const void* src, float weight, void* dst, bool flip, int rowlen, DataType dt, int nchannels);
 PTEXAPI void multalpha(void* data, int npixels, DataType dt, int nchannels, int alphachan);
 PTEXAPI void divalpha(void* data, int npixels, DataType dt, int nchannels, int alphachan);
-PTEXAPI void genRfaceids(const FaceInfo* faces, int nfaces,
-                         uint32_t* rfaceids, uint32_t* faceids);
+PTEXAPI void genRfaceids(const FaceInfo* faces, int nfaces, uint32_t* rfaceids, uint32_t* faceids);
 
 inline float floor(float f) { return std::floor(f); }
 inline float ceil(float f) { return std::ceil(f); }

@@ -19,16 +19,15 @@
 #define PTEX_NS_EXPAND3(major, minor, vendor) PTEX_NS_PASTE3(major, minor, vendor)
 
 #ifdef PTEX_VENDOR
-#define PTEX_VERSION_NAMESPACE \
-    PTEX_NS_EXPAND3(PtexLibraryMajorVersion, PtexLibraryMinorVersion, PTEX_VENDOR)
+#define PTEX_VERSION_NAMESPACE PTEX_NS_EXPAND3(PtexLibraryMajorVersion, PtexLibraryMinorVersion, PTEX_VENDOR)
 #else
 #define PTEX_VERSION_NAMESPACE PTEX_NS_EXPAND2(PtexLibraryMajorVersion, PtexLibraryMinorVersion)
 #endif
 
-#define PTEX_NAMESPACE_BEGIN                       \
-    namespace PTEX_NAMESPACE {                     \
-    namespace PTEX_VERSION_NAMESPACE {}            \
-    using namespace PTEX_VERSION_NAMESPACE;        \
+#define PTEX_NAMESPACE_BEGIN                \
+    namespace PTEX_NAMESPACE {              \
+    namespace PTEX_VERSION_NAMESPACE {}     \
+    using namespace PTEX_VERSION_NAMESPACE; \
     namespace PTEX_VERSION_NAMESPACE {
 
 #define PTEX_NAMESPACE_END \

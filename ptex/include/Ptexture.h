@@ -135,10 +135,10 @@ typedef std::string String;
 // Meta data of a texture: typed key/value items. Values point into the texture's memory and stay
 // valid until this object is released.
 class PtexMetaData {
- protected:
+protected:
     virtual ~PtexMetaData() {}
 
- public:
+public:
     virtual void release() = 0;
     virtual int numKeys() = 0;
     virtual void getKey(int index, const char*& key, Ptex::MetaDataType& type) = 0;
@@ -159,10 +159,10 @@ class PtexMetaData {
 
 // Decoded texels of one face (or tile, or reduction) in the file's data type.
 class PtexFaceData {
- protected:
+protected:
     virtual ~PtexFaceData() {}
 
- public:
+public:
     virtual void release() = 0;
     virtual bool isConstant() = 0;
     virtual Ptex::Res res() = 0;
@@ -175,10 +175,10 @@ class PtexFaceData {
 
 // A Ptex file opened for reading. The virtual order is the public library's table order.
 class PtexTexture {
- protected:
+protected:
     virtual ~PtexTexture() {}
 
- public:
+public:
     PTEXAPI static PtexTexture* open(const char* path, Ptex::String& error, bool premultiply = 0);
     virtual void release() = 0;
     virtual const char* path() = 0;
@@ -212,16 +212,15 @@ class PtexTexture {
     virtual PtexFaceData* getData(int faceid) = 0;
     virtual PtexFaceData* getData(int faceid, Ptex::Res res) = 0;
     virtual void getPixel(int faceid, int u, int v, float* result, int firstchan, int nchannels) = 0;
-    virtual void getPixel(int faceid, int u, int v, float* result, int firstchan, int nchannels,
-                          Ptex::Res res) = 0;
+    virtual void getPixel(int faceid, int u, int v, float* result, int firstchan, int nchannels, Ptex::Res res) = 0;
 };
 
 // File access used by a cache; implemented by the application, never deleted by the library.
 class PtexInputHandler {
- protected:
+protected:
     virtual ~PtexInputHandler() {}
 
- public:
+public:
     typedef void* Handle;
     virtual Handle open(const char* path) = 0;
     virtual void seek(Handle handle, int64_t pos) = 0;
@@ -232,22 +231,21 @@ class PtexInputHandler {
 
 // Receives errors of lazy reads of cached textures; owned by the application.
 class PtexErrorHandler {
- protected:
+protected:
     virtual ~PtexErrorHandler() {}
 
- public:
+public:
     virtual void reportError(const char* error) = 0;
 };
 
 // A shared, reference-counted set of open textures with limits on open files and memory.
 class PtexCache {
- protected:
+protected:
     virtual ~PtexCache() {}
 
- public:
+public:
     PTEXAPI static PtexCache* create(int maxFiles, size_t maxMem, bool premultiply = false,
-                                     PtexInputHandler* inputHandler = 0,
-                                     PtexErrorHandler* errorHandler = 0);
+                                     PtexInputHandler* inputHandler = 0, PtexErrorHandler* errorHandler = 0);
     virtual void release() = 0;
     virtual void setSearchPath(const char* path) = 0;
     virtual const char* getSearchPath() = 0;
@@ -270,16 +268,15 @@ class PtexCache {
 
 // Writes a new Ptex file, or edits an existing one.
 class PtexWriter {
- protected:
+protected:
     virtual ~PtexWriter() {}
 
- public:
-    PTEXAPI static PtexWriter* open(const char* path, Ptex::MeshType mt, Ptex::DataType dt,
-                                    int nchannels, int alphachan, int nfaces,
-                                    Ptex::String& error, bool genmipmaps = true);
-    PTEXAPI static PtexWriter* edit(const char* path, bool incremental, Ptex::MeshType mt,
-                                    Ptex::DataType dt, int nchannels, int alphachan, int nfaces,
-                                    Ptex::String& error, bool genmipmaps = true);
+public:
+    PTEXAPI static PtexWriter* open(const char* path, Ptex::MeshType mt, Ptex::DataType dt, int nchannels,
+                                    int alphachan, int nfaces, Ptex::String& error, bool genmipmaps = true);
+    PTEXAPI static PtexWriter* edit(const char* path, bool incremental, Ptex::MeshType mt, Ptex::DataType dt,
+                                    int nchannels, int alphachan, int nfaces, Ptex::String& error,
+                                    bool genmipmaps = true);
     PTEXAPI static bool applyEdits(const char* path, Ptex::String& error);
     virtual void release() = 0;
     virtual void setBorderModes(Ptex::BorderMode uBorderMode, Ptex::BorderMode vBorderMode) = 0;
@@ -291,28 +288,18 @@ class PtexWriter {
     virtual void writeMeta(const char* key, const float* value, int count) = 0;
     virtual void writeMeta(const char* key, const double* value, int count) = 0;
     virtual void writeMeta(PtexMetaData* data) = 0;
-    virtual bool writeFace(int faceid, const Ptex::FaceInfo& info, const void* data,
-                           int stride = 0) = 0;
+    virtual bool writeFace(int faceid, const Ptex::FaceInfo& info, const void* data, int stride = 0) = 0;
     virtual bool writeConstantFace(int faceid, const Ptex::FaceInfo& info, const void* data) = 0;
     virtual bool close(Ptex::String& error) = 0;
 };
 
 // Filters a texture over a parallelogram footprint. One filter object per thread.
 class PtexFilter {
- protected:
+protected:
     virtual ~PtexFilter() {}
 
- public:
-    enum FilterType {
-        f_point,
-        f_bilinear,
-        f_box,
-        f_gaussian,
-        f_bicubic,
-        f_bspline,
-        f_catmullrom,
-        f_mitchell
-    };
+public:
+    enum FilterType { f_point, f_bilinear, f_box, f_gaussian, f_bicubic, f_bspline, f_catmullrom, f_mitchell };
 
     struct Options {
         int __structSize;  // sizeof(Options) as built by the caller; tells older, shorter structs apart
@@ -327,14 +314,13 @@ class PtexFilter {
               lerp(lerp_),
               sharpness(sharpness_),
               noedgeblend(noedgeblend_)
-        {
-        }
+        {}
     };
 
     PTEXAPI static PtexFilter* getFilter(PtexTexture* tx, const Options& opts);
     virtual void release() = 0;
-    virtual void eval(float* result, int firstchan, int nchannels, int faceid, float u, float v,
-                      float uw1, float vw1, float uw2, float vw2, float width = 1, float blur = 0) = 0;
+    virtual void eval(float* result, int firstchan, int nchannels, int faceid, float u, float v, float uw1, float vw1,
+                      float uw2, float vw2, float width = 1, float blur = 0) = 0;
 };
 
 // Owns one API object and calls its release() on destruction. Not copyable.
@@ -342,7 +328,7 @@ template <class T>
 class PtexPtr {
     T* _ptr;
 
- public:
+public:
     PtexPtr(T* ptr = 0) : _ptr(ptr) {}
     ~PtexPtr()
     {
@@ -363,7 +349,7 @@ class PtexPtr {
         _ptr = ptr;
     }
 
- private:
+private:
     PtexPtr(const PtexPtr& p) = delete;
     void operator=(PtexPtr& p) = delete;
 };
@@ -372,15 +358,15 @@ namespace PtexUtils {}
 
 PTEX_NAMESPACE_END
 
-using Ptex::PtexMetaData;
-using Ptex::PtexFaceData;
-using Ptex::PtexTexture;
-using Ptex::PtexInputHandler;
-using Ptex::PtexErrorHandler;
 using Ptex::PtexCache;
-using Ptex::PtexWriter;
+using Ptex::PtexErrorHandler;
+using Ptex::PtexFaceData;
 using Ptex::PtexFilter;
+using Ptex::PtexInputHandler;
+using Ptex::PtexMetaData;
 using Ptex::PtexPtr;
+using Ptex::PtexTexture;
+using Ptex::PtexWriter;
 namespace PtexUtils = Ptex::PtexUtils;
 
 #endif

@@ -11,8 +11,7 @@ PTEX_NAMESPACE_BEGIN
 PtexCacheImpl::PtexCacheImpl(int maxFiles, size_t maxMem, bool premultiply, PtexInputHandler* inputHandler,
                              PtexErrorHandler* errorHandler)
     : _premultiply(premultiply), _inputHandler(inputHandler), _errorHandler(errorHandler), _residency(maxFiles, maxMem)
-{
-}
+{}
 
 PtexCacheImpl::~PtexCacheImpl()
 {

@@ -16,7 +16,7 @@
 PTEX_NAMESPACE_BEGIN
 
 class PtexCacheImpl final : public PtexCache, private TextureOwner {
- public:
+public:
     PtexCacheImpl(int maxFiles, size_t maxMem, bool premultiply, PtexInputHandler* inputHandler,
                   PtexErrorHandler* errorHandler);
     ~PtexCacheImpl() override;
@@ -30,7 +30,7 @@ class PtexCacheImpl final : public PtexCache, private TextureOwner {
     void purgeAll() override;
     void getStats(Stats& stats) override;
 
- private:
+private:
     struct Entry {
         std::string key;
         std::unique_ptr<PtexReader> reader;

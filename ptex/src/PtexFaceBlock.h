@@ -37,7 +37,7 @@ struct TileTable {
 };
 
 class FaceBlock final : public PtexFaceData {
- public:
+public:
     enum Kind : uint8_t { kConstant, kPacked, kTiled };
 
     // refs < 0: texels not resident (never loaded, or evicted); refs >= 0: resident, with that
@@ -62,8 +62,7 @@ class FaceBlock final : public PtexFaceData {
 
     FaceBlock(PtexReader* owner, Res res_, int pixelSize_, bool isLevel0)
         : reader(owner), level0(isLevel0), blockRes(res_), pixelSize(pixelSize_)
-    {
-    }
+    {}
 
     // Takes a handle if the block is resident; lock-free.
     bool tryAcquire()
@@ -90,7 +89,7 @@ class FaceBlock final : public PtexFaceData {
 
 // A view of one texel owned by the texture; release() has nothing to free.
 class ConstantFaceData final : public PtexFaceData {
- public:
+public:
     const uint8_t* value = nullptr;
     int pixelSize = 0;
 

@@ -18,26 +18,25 @@ PtexFilter* makeFilter(PtexTexture* tx, const PtexFilter::Options& opts)
     int filterType = 0;
     std::memcpy(&filterType, &opts.filter, sizeof filterType);
     switch (int(tx->meshType())) {
-        case Ptex::mt_quad:
-            switch (filterType) {
-                case FT::f_point: return new PtexPointFilter(tx);
-                case FT::f_bilinear: return new PtexSeparableFilter(tx, opts, Shape::bilinear, 0.0f);
-                case FT::f_gaussian: return new PtexSeparableFilter(tx, opts, Shape::gaussian, 0.0f);
-                case FT::f_bicubic: return new PtexSeparableFilter(tx, opts, Shape::cubic, opts.sharpness);
-                case FT::f_bspline: return new PtexSeparableFilter(tx, opts, Shape::cubic, 0.0f);
-                case FT::f_catmullrom: return new PtexSeparableFilter(tx, opts, Shape::cubic, 1.0f);
-                case FT::f_mitchell: return new PtexSeparableFilter(tx, opts, Shape::cubic, 2.0f / 3.0f);
-                case FT::f_box:
-                default:
-                    // Unknown filter types (negative or past the last) give the box filter.
-                    return new PtexSeparableFilter(tx, opts, Shape::box, 0.0f);
-            }
-        case Ptex::mt_triangle:
-            // Every type but point selects the one triangle filter.
-            if (filterType == FT::f_point) return new PtexPointFilterTri(tx);
-            return new PtexTriangleFilter(tx);
+    case Ptex::mt_quad:
+        switch (filterType) {
+        case FT::f_point: return new PtexPointFilter(tx);
+        case FT::f_bilinear: return new PtexSeparableFilter(tx, opts, Shape::bilinear, 0.0f);
+        case FT::f_gaussian: return new PtexSeparableFilter(tx, opts, Shape::gaussian, 0.0f);
+        case FT::f_bicubic: return new PtexSeparableFilter(tx, opts, Shape::cubic, opts.sharpness);
+        case FT::f_bspline: return new PtexSeparableFilter(tx, opts, Shape::cubic, 0.0f);
+        case FT::f_catmullrom: return new PtexSeparableFilter(tx, opts, Shape::cubic, 1.0f);
+        case FT::f_mitchell: return new PtexSeparableFilter(tx, opts, Shape::cubic, 2.0f / 3.0f);
+        case FT::f_box:
         default:
-            return nullptr;
+            // Unknown filter types (negative or past the last) give the box filter.
+            return new PtexSeparableFilter(tx, opts, Shape::box, 0.0f);
+        }
+    case Ptex::mt_triangle:
+        // Every type but point selects the one triangle filter.
+        if (filterType == FT::f_point) return new PtexPointFilterTri(tx);
+        return new PtexTriangleFilter(tx);
+    default: return nullptr;
     }
 }
 

@@ -16,11 +16,11 @@ struct KernelAxis {
 
 // The cubic with C = (1 - B)/2 and B = 1 - sharpness, coefficients fixed at construction.
 class CubicFunction {
- public:
+public:
     explicit CubicFunction(float sharpness);
     float operator()(float x) const;
 
- private:
+private:
     float c0_, c1_, c2_, c3_, c4_, c5_, c6_;
 };
 
@@ -42,9 +42,7 @@ void buildWidth4Axis(KernelAxis& axis, float c, float w, int n, bool lerp, const
 struct GaussianFunction {
     float operator()(float x) const { return gaussianFunction(x); }
 };
-extern template void buildWidth4Axis<GaussianFunction>(KernelAxis&, float, float, int, bool,
-                                                        const GaussianFunction&);
-extern template void buildWidth4Axis<CubicFunction>(KernelAxis&, float, float, int, bool,
-                                                     const CubicFunction&);
+extern template void buildWidth4Axis<GaussianFunction>(KernelAxis&, float, float, int, bool, const GaussianFunction&);
+extern template void buildWidth4Axis<CubicFunction>(KernelAxis&, float, float, int, bool, const CubicFunction&);
 
 PTEX_NAMESPACE_END

@@ -133,16 +133,10 @@ inline FaceInfo decodeFaceInfo(const uint8_t* b)
 
 // True if [pos, pos + size) lies inside a file of fileSize bytes; never adds first, so huge
 // sizes cannot wrap around.
-inline bool inFile(uint64_t pos, uint64_t size, uint64_t fileSize)
-{
-    return pos <= fileSize && size <= fileSize - pos;
-}
+inline bool inFile(uint64_t pos, uint64_t size, uint64_t fileSize) { return pos <= fileSize && size <= fileSize - pos; }
 
 // True if an inflate of zipSize bytes could produce memSize bytes.
-inline bool plausibleInflate(uint64_t memSize, uint64_t zipSize)
-{
-    return memSize <= kMaxInflateRatio * zipSize;
-}
+inline bool plausibleInflate(uint64_t memSize, uint64_t zipSize) { return memSize <= kMaxInflateRatio * zipSize; }
 
 }  // namespace PtexIO
 

@@ -43,7 +43,7 @@ PtexInputHandler::Handle DefaultInputHandler::open(const char* path)
     if (!f->file) {
         int code = errno;
         f.reset();
-        errno = code;   // lastError() reads the failure from errno
+        errno = code;  // lastError() reads the failure from errno
         return nullptr;
     }
     setvbuf(f->file, f->buffer, _IOFBF, sizeof(f->buffer));
@@ -86,13 +86,9 @@ bool DefaultInputHandler::size(Handle handle, uint64_t& size)
 
 MemoryInputHandler::MemoryInputHandler(const void* data, size_t size)
     : _data(static_cast<const uint8_t*>(data)), _size(size)
-{
-}
+{}
 
-PtexInputHandler::Handle MemoryInputHandler::open(const char*)
-{
-    return new (std::nothrow) MemoryCursor;
-}
+PtexInputHandler::Handle MemoryInputHandler::open(const char*) { return new (std::nothrow) MemoryCursor; }
 
 void MemoryInputHandler::seek(Handle handle, int64_t pos)
 {

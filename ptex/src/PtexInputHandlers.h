@@ -13,13 +13,13 @@ PTEX_NAMESPACE_BEGIN
 
 // An input handler that can tell the total size of an opened input.
 class SizedInputHandler : public PtexInputHandler {
- public:
+public:
     virtual bool size(Handle handle, uint64_t& size) = 0;
     virtual ~SizedInputHandler() {}
 };
 
 class DefaultInputHandler : public SizedInputHandler {
- public:
+public:
     Handle open(const char* path) override;
     void seek(Handle handle, int64_t pos) override;
     size_t read(void* buffer, size_t size, Handle handle) override;
@@ -35,7 +35,7 @@ class DefaultInputHandler : public SizedInputHandler {
 // Serves one buffer (not copied; it must outlive every texture read through this handler)
 // under any path.
 class MemoryInputHandler : public SizedInputHandler {
- public:
+public:
     MemoryInputHandler(const void* data, size_t size);
     Handle open(const char* path) override;
     void seek(Handle handle, int64_t pos) override;
@@ -44,7 +44,7 @@ class MemoryInputHandler : public SizedInputHandler {
     const char* lastError() override;
     bool size(Handle handle, uint64_t& size) override;
 
- private:
+private:
     const uint8_t* _data;
     size_t _size;
 };

@@ -68,9 +68,9 @@ bool PtexMetaDataReader::parseRecords(const uint8_t* bytes, size_t size)
     return true;
 }
 
-void PtexMetaDataReader::load(uint64_t smallPos, uint32_t smallZipSize, uint32_t smallMemSize,
-                              uint64_t lmdHeaderPos, uint32_t lmdHeaderZipSize, uint32_t lmdHeaderMemSize,
-                              uint64_t lmdDataPos, uint64_t lmdDataSize)
+void PtexMetaDataReader::load(uint64_t smallPos, uint32_t smallZipSize, uint32_t smallMemSize, uint64_t lmdHeaderPos,
+                              uint32_t lmdHeaderZipSize, uint32_t lmdHeaderMemSize, uint64_t lmdDataPos,
+                              uint64_t lmdDataSize)
 {
     // Sizes come from the file: a claim that no inflate of the stored bytes could reach is refused
     // before anything is allocated for it.
@@ -100,8 +100,8 @@ void PtexMetaDataReader::load(uint64_t smallPos, uint32_t smallZipSize, uint32_t
             const uint8_t type = bytes[pos + 1 + keySize];
             const uint32_t dataSize = PtexIO::getU32(&bytes[pos + 2 + keySize]);
             const uint32_t zipSize = PtexIO::getU32(&bytes[pos + 6 + keySize]);
-            if (type > mdt_double || dataSize % elementSize(MetaDataType(type)) != 0 || zipSize > lmdDataSize - itemPos ||
-                !PtexIO::plausibleInflate(dataSize, zipSize))
+            if (type > mdt_double || dataSize % elementSize(MetaDataType(type)) != 0 ||
+                zipSize > lmdDataSize - itemPos || !PtexIO::plausibleInflate(dataSize, zipSize))
                 break;
             Entry& entry = entryFor(key);
             entry.type = MetaDataType(type);
@@ -134,7 +134,8 @@ void PtexMetaDataReader::loadEdit(uint64_t pos, uint32_t zipSize, uint32_t memSi
 size_t PtexMetaDataReader::memoryBytes() const
 {
     size_t bytes = sizeof(*this);
-    for (const auto& entry : _entries) bytes += sizeof(Entry) + entry->key.size() + 32 + (entry->large ? 0 : entry->dataSize);
+    for (const auto& entry : _entries)
+        bytes += sizeof(Entry) + entry->key.size() + 32 + (entry->large ? 0 : entry->dataSize);
     return bytes;
 }
 
@@ -200,7 +201,10 @@ void PtexMetaDataReader::getValue(const char* key, const int8_t*& value, int& co
 {
     typedValue(indexOf(key), mdt_int8, value, count);
 }
-void PtexMetaDataReader::getValue(int index, const int8_t*& value, int& count) { typedValue(index, mdt_int8, value, count); }
+void PtexMetaDataReader::getValue(int index, const int8_t*& value, int& count)
+{
+    typedValue(index, mdt_int8, value, count);
+}
 void PtexMetaDataReader::getValue(const char* key, const int16_t*& value, int& count)
 {
     typedValue(indexOf(key), mdt_int16, value, count);
@@ -221,7 +225,10 @@ void PtexMetaDataReader::getValue(const char* key, const float*& value, int& cou
 {
     typedValue(indexOf(key), mdt_float, value, count);
 }
-void PtexMetaDataReader::getValue(int index, const float*& value, int& count) { typedValue(index, mdt_float, value, count); }
+void PtexMetaDataReader::getValue(int index, const float*& value, int& count)
+{
+    typedValue(index, mdt_float, value, count);
+}
 void PtexMetaDataReader::getValue(const char* key, const double*& value, int& count)
 {
     typedValue(indexOf(key), mdt_double, value, count);

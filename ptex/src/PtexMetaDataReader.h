@@ -18,7 +18,7 @@ PTEX_NAMESPACE_BEGIN
 class PtexReader;
 
 class PtexMetaDataReader final : public PtexMetaData {
- public:
+public:
     explicit PtexMetaDataReader(PtexReader& reader) : _reader(reader) {}
     ~PtexMetaDataReader() override {}
 
@@ -46,7 +46,7 @@ class PtexMetaDataReader final : public PtexMetaData {
     void getValue(const char* key, const double*& value, int& count) override;
     void getValue(int index, const double*& value, int& count) override;
 
- private:
+private:
     struct Entry {
         std::string key;
         MetaDataType type = mdt_string;

@@ -30,8 +30,8 @@ int texelIndex(float t, int res) { return int(fclamp(t, 0.0f, float(res - 1))); 
 
 }  // namespace
 
-void PtexPointFilter::eval(float* result, int firstchan, int nchannels, int faceid, float u, float v, float,
-                           float, float, float, float, float)
+void PtexPointFilter::eval(float* result, int firstchan, int nchannels, int faceid, float u, float v, float, float,
+                           float, float, float, float)
 {
     if (!pointPreamble(tx_, result, firstchan, nchannels, faceid)) return;
     const Ptex::Res res = tx_->getFaceInfo(faceid).res;
@@ -41,8 +41,8 @@ void PtexPointFilter::eval(float* result, int firstchan, int nchannels, int face
     tx_->getPixel(faceid, ui, vi, result, firstchan, nchannels);
 }
 
-void PtexPointFilterTri::eval(float* result, int firstchan, int nchannels, int faceid, float u, float v, float,
-                              float, float, float, float, float)
+void PtexPointFilterTri::eval(float* result, int firstchan, int nchannels, int faceid, float u, float v, float, float,
+                              float, float, float, float)
 {
     if (!pointPreamble(tx_, result, firstchan, nchannels, faceid)) return;
     const int n = tx_->getFaceInfo(faceid).res.u();

@@ -7,25 +7,25 @@
 PTEX_NAMESPACE_BEGIN
 
 class PtexPointFilter : public PtexFilter {
- public:
+public:
     explicit PtexPointFilter(PtexTexture* texture) : tx_(texture) {}
     void release() override { delete this; }
     void eval(float* result, int firstchan, int nchannels, int faceid, float u, float v, float uw1, float vw1,
               float uw2, float vw2, float width, float blur) override;
 
- private:
+private:
     ~PtexPointFilter() override = default;
     PtexTexture* tx_;
 };
 
 class PtexPointFilterTri : public PtexFilter {
- public:
+public:
     explicit PtexPointFilterTri(PtexTexture* texture) : tx_(texture) {}
     void release() override { delete this; }
     void eval(float* result, int firstchan, int nchannels, int faceid, float u, float v, float uw1, float vw1,
               float uw2, float vw2, float width, float blur) override;
 
- private:
+private:
     ~PtexPointFilterTri() override = default;
     PtexTexture* tx_;
 };

@@ -166,8 +166,7 @@ bool PtexReader::openFile(std::string& error)
     if (_header.meshtype > 1)
         return fail("Invalid mesh type (" + std::to_string(int(_header.meshtype)) + "): " + _path);
 
-    if (_header.datatype > 3 || _header.nchannels < 1 || _header.nlevels < 1 ||
-        _header.extheadersize > _fileSize) {
+    if (_header.datatype > 3 || _header.nchannels < 1 || _header.nlevels < 1 || _header.extheadersize > _fileSize) {
         collect("invalid file header");
         return fail(_collectedErrors);
     }
@@ -255,8 +254,8 @@ bool PtexReader::openFile(std::string& error)
     }
     {
         std::unique_ptr<uint8_t[]> faceBytes = allocateBytes(kFaceInfoRecordSize * nfaces);
-        if (!faceBytes || !readZipLocked(faceInfoPos, _header.faceinfosize, faceBytes.get(),
-                                         kFaceInfoRecordSize * nfaces))
+        if (!faceBytes ||
+            !readZipLocked(faceInfoPos, _header.faceinfosize, faceBytes.get(), kFaceInfoRecordSize * nfaces))
             return fail(_collectedErrors);
         _faces.resize(nfaces);
         _storedRes.resize(nfaces);
@@ -314,9 +313,9 @@ bool PtexReader::openFile(std::string& error)
 
     if (!_collectedErrors.empty()) return fail(_collectedErrors);
 
-    int64_t base = int64_t(sizeof(*this)) + int64_t(nfaces) * int64_t(sizeof(FaceInfo) + 2 * sizeof(uint32_t) +
-                                                                  sizeof(Res) + sizeof(ConstantFaceData) +
-                                                                  sizeof(void*) + size_t(_pixelSize)) +
+    int64_t base = int64_t(sizeof(*this)) +
+                   int64_t(nfaces) * int64_t(sizeof(FaceInfo) + 2 * sizeof(uint32_t) + sizeof(Res) +
+                                             sizeof(ConstantFaceData) + sizeof(void*) + size_t(_pixelSize)) +
                    int64_t(_header.nlevels) * int64_t(sizeof(LevelInfo) + sizeof(uint64_t) + sizeof(void*));
     _memory.fetch_add(base);
     if (_setup.residency) _setup.residency->addMemory(base);
@@ -582,8 +581,7 @@ PtexMetaData* PtexReader::getMetaData()
     try {
         built.reset(new PtexMetaDataReader(*this));
         built->load(_metaDataPos, _header.metadatazipsize, _header.metadatamemsize, _lmdHeaderPos,
-                    _extHeader.lmdheaderzipsize, _extHeader.lmdheadermemsize, _lmdDataPos,
-                    _extHeader.lmddatasize);
+                    _extHeader.lmdheaderzipsize, _extHeader.lmdheadermemsize, _lmdDataPos, _extHeader.lmddatasize);
         for (const MetaEdit& edit : _metaEdits) built->loadEdit(edit.pos, edit.zipSize, edit.memSize);
     } catch (const std::exception&) {
         reportReadError("out of memory");
@@ -645,7 +643,8 @@ PtexReader::LevelTable* PtexReader::loadLevelLocked(int level)
     }
     built->blocks.reset(new std::atomic<FaceBlock*>[li.nfaces]);
     for (uint32_t i = 0; i < li.nfaces; ++i) built->blocks[i].store(nullptr, std::memory_order_relaxed);
-    int64_t bytes = int64_t(sizeof(LevelTable)) + int64_t(li.nfaces) * int64_t(sizeof(FaceDataHeader) + 8 + sizeof(void*));
+    int64_t bytes =
+        int64_t(sizeof(LevelTable)) + int64_t(li.nfaces) * int64_t(sizeof(FaceDataHeader) + 8 + sizeof(void*));
     _memory.fetch_add(bytes);
     if (_setup.residency) _setup.residency->addMemory(bytes);
     table = built.get();
@@ -654,8 +653,7 @@ PtexReader::LevelTable* PtexReader::loadLevelLocked(int level)
     return table;
 }
 
-bool PtexReader::decodeImage(Encoding encoding, const uint8_t* zip, uint32_t zipSize, Res res,
-                             uint8_t* dst) const
+bool PtexReader::decodeImage(Encoding encoding, const uint8_t* zip, uint32_t zipSize, Res res, uint8_t* dst) const
 {
     const DataType dt = DataType(_header.datatype);
     const size_t size = size_t(_pixelSize) << (res.ulog2 + res.vlog2);
@@ -663,8 +661,7 @@ bool PtexReader::decodeImage(Encoding encoding, const uint8_t* zip, uint32_t zip
     if (!planar || !PtexZip::inflateExact(zip, zipSize, planar.get(), size)) return false;
     if (encoding == enc_diffzipped) PtexUtils::decodeDifference(planar.get(), int(size), dt);
     const int rowBytes = DataSize(dt) * res.u();
-    PtexUtils::interleave(planar.get(), rowBytes, res.u(), res.v(), dst, _pixelSize * res.u(), dt,
-                          _header.nchannels);
+    PtexUtils::interleave(planar.get(), rowBytes, res.u(), res.v(), dst, _pixelSize * res.u(), dt, _header.nchannels);
     return true;
 }
 
@@ -731,7 +728,8 @@ bool PtexReader::decodeBlockLocked(FaceBlock& block, FaceDataHeader header, uint
         }
         // Every tile takes at least one byte of the block: bound the directory before allocating it.
         const uint64_t ntiles = uint64_t(1) << ((res.ulog2 - tileRes.ulog2) + (res.vlog2 - tileRes.vlog2));
-        if (ntiles > blockSize - kTiledBlockPrefixSize - tileHeaderSize || !plausibleInflate(4 * ntiles, tileHeaderSize)) {
+        if (ntiles > blockSize - kTiledBlockPrefixSize - tileHeaderSize ||
+            !plausibleInflate(4 * ntiles, tileHeaderSize)) {
             reportReadError("invalid tiled block");
             return false;
         }
@@ -753,7 +751,8 @@ bool PtexReader::decodeBlockLocked(FaceBlock& block, FaceDataHeader header, uint
         for (int t = 0; t < table->ntiles; ++t) {
             FaceDataHeader& th = table->headers[t];
             th.data = getU32(&headerBytes[4 * size_t(t)]);
-            if (th.encoding() == enc_tiled || (th.encoding() == enc_constant && th.blocksize() != uint32_t(_pixelSize))) {
+            if (th.encoding() == enc_tiled ||
+                (th.encoding() == enc_constant && th.blocksize() != uint32_t(_pixelSize))) {
                 reportReadError("invalid tile header");
                 return false;
             }
@@ -804,8 +803,9 @@ PtexFaceData* PtexReader::acquireLevelFace(int level, int index, int faceid)
         if (inErrorState()) return errorFace();
         block = table->blocks[index].load(std::memory_order_relaxed);
         if (!block) {
-            Res res = level == 0 ? _faces[faceid].res
-                                 : Res(int8_t(_storedRes[faceid].ulog2 - level), int8_t(_storedRes[faceid].vlog2 - level));
+            Res res = level == 0
+                          ? _faces[faceid].res
+                          : Res(int8_t(_storedRes[faceid].ulog2 - level), int8_t(_storedRes[faceid].vlog2 - level));
             std::unique_ptr<FaceBlock> created(new FaceBlock(this, res, _pixelSize, level == 0));
             block = created.get();
             table->owned.push_back(std::move(created));
@@ -911,8 +911,7 @@ PtexFaceData* PtexReader::acquireReduction(int faceid, Res res)
         return reductionError(faceid, res, "PtexReader::getData - reductions below 1 pixel not supported");
     const int redu = face.res.ulog2 - res.ulog2;
     const int redv = face.res.vlog2 - res.vlog2;
-    if (redu < 0 || redv < 0)
-        return reductionError(faceid, res, "PtexReader::getData - enlargements not supported");
+    if (redu < 0 || redv < 0) return reductionError(faceid, res, "PtexReader::getData - enlargements not supported");
     if (_header.meshtype == mt_triangle && redu != redv)
         return reductionError(faceid, res,
                               "PtexReader::getData - anisotropic reductions not supported for triangle mesh");
@@ -1135,9 +1134,11 @@ std::unique_ptr<FaceBlock> PtexReader::computeReducedTile(const TileTable& table
             } else {
                 allConstant = false;
                 if (table.reduceInU)
-                    PtexUtils::reduceu(partData, int(P) * srcTile.u(), srcTile.u(), srcTile.v(), d, dstStride, dt, nchan);
+                    PtexUtils::reduceu(partData, int(P) * srcTile.u(), srcTile.u(), srcTile.v(), d, dstStride, dt,
+                                       nchan);
                 else
-                    PtexUtils::reducev(partData, int(P) * srcTile.u(), srcTile.u(), srcTile.v(), d, dstStride, dt, nchan);
+                    PtexUtils::reducev(partData, int(P) * srcTile.u(), srcTile.u(), srcTile.v(), d, dstStride, dt,
+                                       nchan);
             }
             part->release();
         }

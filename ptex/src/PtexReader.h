@@ -26,15 +26,15 @@ class PtexReader;
 
 // Told when a caller releases a texture it got from a cache.
 class TextureOwner {
- public:
+public:
     virtual void textureReleased(PtexReader* reader) = 0;
 
- protected:
+protected:
     ~TextureOwner() {}
 };
 
 class PtexReader final : public PtexTexture {
- public:
+public:
     struct Setup {
         bool premultiply = false;
         PtexInputHandler* inputHandler = nullptr;  // null: plain files
@@ -68,8 +68,7 @@ class PtexReader final : public PtexTexture {
     PtexFaceData* getData(int faceid) override;
     PtexFaceData* getData(int faceid, Ptex::Res res) override;
     void getPixel(int faceid, int u, int v, float* result, int firstchan, int nchannels) override;
-    void getPixel(int faceid, int u, int v, float* result, int firstchan, int nchannels,
-                  Ptex::Res res) override;
+    void getPixel(int faceid, int u, int v, float* result, int firstchan, int nchannels, Ptex::Res res) override;
 
     // True once a read after open failed: every data request then answers zeros.
     bool inErrorState() const { return _error.load(std::memory_order_acquire); }
@@ -91,7 +90,7 @@ class PtexReader final : public PtexTexture {
     void reportReadError(const char* what);
     void accountMemory(int64_t bytes);
 
- private:
+private:
     struct LevelTable {
         std::vector<PtexIO::FaceDataHeader> headers;
         std::vector<uint64_t> offsets;
@@ -130,8 +129,7 @@ class PtexReader final : public PtexTexture {
     LevelTable* levelTable(int level);
     LevelTable* loadLevelLocked(int level);
     bool decodeBlockLocked(FaceBlock& block, PtexIO::FaceDataHeader header, uint64_t pos);
-    bool decodeImage(PtexIO::Encoding encoding, const uint8_t* zip, uint32_t zipSize, Res res,
-                     uint8_t* dst) const;
+    bool decodeImage(PtexIO::Encoding encoding, const uint8_t* zip, uint32_t zipSize, Res res, uint8_t* dst) const;
     void publishLocked(FaceBlock& block);
     void afterLoad();
 

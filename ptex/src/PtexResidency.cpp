@@ -11,7 +11,8 @@
 
 PTEX_NAMESPACE_BEGIN
 
-DataResidency::DataResidency(int maxFiles, size_t maxMem) : _maxMem(maxMem), _maxFiles(maxFiles <= 0 ? 100 : maxFiles) {}
+DataResidency::DataResidency(int maxFiles, size_t maxMem) : _maxMem(maxMem), _maxFiles(maxFiles <= 0 ? 100 : maxFiles)
+{}
 
 DataResidency::~DataResidency() {}
 
@@ -19,8 +20,7 @@ void DataResidency::addMemory(int64_t delta)
 {
     int64_t now = _memUsed.fetch_add(delta, std::memory_order_relaxed) + delta;
     int64_t peak = _peakMemUsed.load(std::memory_order_relaxed);
-    while (now > peak && !_peakMemUsed.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
-    }
+    while (now > peak && !_peakMemUsed.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {}
 }
 
 void DataResidency::blockLoaded(FaceBlock* block)

@@ -18,7 +18,7 @@ class FaceBlock;
 class PtexReader;
 
 class DataResidency {
- public:
+public:
     DataResidency(int maxFiles, size_t maxMem);
     ~DataResidency();
 
@@ -50,7 +50,7 @@ class DataResidency {
     uint64_t totalOpens() const;
     uint64_t blockReads() const { return _blockReads.load(std::memory_order_relaxed); }
 
- private:
+private:
     void unlinkLocked(FaceBlock* block);
 
     const size_t _maxMem;

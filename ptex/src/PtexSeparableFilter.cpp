@@ -65,15 +65,14 @@ void PtexSeparableFilter::release() { delete this; }
 void PtexSeparableFilter::buildAxis(KernelAxis& axis, float c, float w, int n)
 {
     switch (shape_) {
-        case Shape::bilinear: buildBilinearAxis(axis, c, w, n); break;
-        case Shape::box: buildBoxAxis(axis, c, w, n); break;
-        case Shape::gaussian: buildWidth4Axis(axis, c, w, n, lerp_, GaussianFunction()); break;
-        case Shape::cubic: buildWidth4Axis(axis, c, w, n, lerp_, cubic_); break;
+    case Shape::bilinear: buildBilinearAxis(axis, c, w, n); break;
+    case Shape::box: buildBoxAxis(axis, c, w, n); break;
+    case Shape::gaussian: buildWidth4Axis(axis, c, w, n, lerp_, GaussianFunction()); break;
+    case Shape::cubic: buildWidth4Axis(axis, c, w, n, lerp_, cubic_); break;
     }
 }
 
-void PtexSeparableFilter::buildKernel(SeparableKernel& k, float u, float v, float uw, float vw, int ulog2,
-                                      int vlog2)
+void PtexSeparableFilter::buildKernel(SeparableKernel& k, float u, float v, float uw, float vw, int ulog2, int vlog2)
 {
     KernelAxis au, av;
     au.weights = k.ku;
@@ -89,8 +88,8 @@ void PtexSeparableFilter::buildKernel(SeparableKernel& k, float u, float v, floa
     k.rot = 0;
 }
 
-void PtexSeparableFilter::eval(float* result, int firstchan, int nchannels, int faceid, float u, float v,
-                               float uw1, float vw1, float uw2, float vw2, float width, float blur)
+void PtexSeparableFilter::eval(float* result, int firstchan, int nchannels, int faceid, float u, float v, float uw1,
+                               float vw1, float uw2, float vw2, float width, float blur)
 {
     if (!tx_ || !result || nchannels <= 0) return;
     const int numFaces = tx_->numFaces();
@@ -126,14 +125,14 @@ void PtexSeparableFilter::eval(float* result, int firstchan, int nchannels, int 
 
     bool black = false;
     switch (uMode_) {
-        case Ptex::m_clamp: u = fclamp(u, 0.0f, 1.0f); break;
-        case Ptex::m_periodic: u = u - std::floor(u); break;
-        case Ptex::m_black: black = black || u <= -1.0f || u >= 2.0f; break;
+    case Ptex::m_clamp: u = fclamp(u, 0.0f, 1.0f); break;
+    case Ptex::m_periodic: u = u - std::floor(u); break;
+    case Ptex::m_black: black = black || u <= -1.0f || u >= 2.0f; break;
     }
     switch (vMode_) {
-        case Ptex::m_clamp: v = fclamp(v, 0.0f, 1.0f); break;
-        case Ptex::m_periodic: v = v - std::floor(v); break;
-        case Ptex::m_black: black = black || v <= -1.0f || v >= 2.0f; break;
+    case Ptex::m_clamp: v = fclamp(v, 0.0f, 1.0f); break;
+    case Ptex::m_periodic: v = v - std::floor(v); break;
+    case Ptex::m_black: black = black || v <= -1.0f || v >= 2.0f; break;
     }
     if (black) {
         std::fill(result, result + nc, 0.0f);
@@ -353,8 +352,8 @@ void PtexSeparableFilter::cornerWalk(SeparableKernel& k, int faceid, int corner,
     }
 }
 
-void PtexSeparableFilter::applyToCornerFace(SeparableKernel& k, int faceid, int corner, int cornerFace,
-                                            int cornerEdge, int depth)
+void PtexSeparableFilter::applyToCornerFace(SeparableKernel& k, int faceid, int corner, int cornerFace, int cornerEdge,
+                                            int depth)
 {
     const bool faceIsSub = tx_->getFaceInfo(faceid).isSubface();
     const bool cornerIsSub = tx_->getFaceInfo(cornerFace).isSubface();
@@ -375,18 +374,18 @@ void PtexSeparableFilter::addRotated(const float* piece, int rot)
 {
     float* acc = st_.acc;
     switch (rot) {
-        case 1:
-            acc[0] -= piece[1];
-            acc[1] += piece[0];
-            break;
-        case 2:
-            acc[0] -= piece[0];
-            acc[1] -= piece[1];
-            break;
-        default:
-            acc[0] += piece[1];
-            acc[1] -= piece[0];
-            break;
+    case 1:
+        acc[0] -= piece[1];
+        acc[1] += piece[0];
+        break;
+    case 2:
+        acc[0] -= piece[0];
+        acc[1] -= piece[1];
+        break;
+    default:
+        acc[0] += piece[1];
+        acc[1] -= piece[0];
+        break;
     }
     for (int c = 2; c < st_.nc; c++) acc[c] += piece[c];
 }
@@ -430,8 +429,8 @@ void PtexSeparableFilter::applyToData(PtexFaceData* data, const SeparableKernel&
     if (!data->isTiled()) {
         const void* texels = data->getData();
         if (texels)
-            FilterAccum::applyRectToData(dt_, texels, k.resU(), nt_, st_.firstchan, k.u, k.v, k.uw, k.vw, k.ku,
-                                         k.kv, st_.nc, target, rowScratch);
+            FilterAccum::applyRectToData(dt_, texels, k.resU(), nt_, st_.firstchan, k.u, k.v, k.uw, k.vw, k.ku, k.kv,
+                                         st_.nc, target, rowScratch);
         return;
     }
 
@@ -458,8 +457,8 @@ void PtexSeparableFilter::applyToData(PtexFaceData* data, const SeparableKernel&
                         for (int i = 0; i < segU; i++) sumU += ku[i];
                         FilterAccum::applyConstant(dt_, texels, st_.firstchan, st_.nc, sumU * sumV, target);
                     } else {
-                        FilterAccum::applyRectToData(dt_, texels, tw, nt_, st_.firstchan, x % tw, y % th, segU,
-                                                     segV, ku, kv, st_.nc, target, rowScratch);
+                        FilterAccum::applyRectToData(dt_, texels, tw, nt_, st_.firstchan, x % tw, y % th, segU, segV,
+                                                     ku, kv, st_.nc, target, rowScratch);
                     }
                 }
                 tile->release();

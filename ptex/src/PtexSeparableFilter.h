@@ -13,7 +13,7 @@
 PTEX_NAMESPACE_BEGIN
 
 class PtexSeparableFilter : public PtexFilter {
- public:
+public:
     enum class Shape { bilinear, box, gaussian, cubic };
 
     PtexSeparableFilter(PtexTexture* texture, const PtexFilter::Options& options, Shape shape, float sharpness);
@@ -22,7 +22,7 @@ class PtexSeparableFilter : public PtexFilter {
     void eval(float* result, int firstchan, int nchannels, int faceid, float u, float v, float uw1, float vw1,
               float uw2, float vw2, float width, float blur) override;
 
- private:
+private:
     // Per-evaluation state lives in members: a filter object serves one thread at a time.
     struct EvalState {
         float* acc = nullptr;

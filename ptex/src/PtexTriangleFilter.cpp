@@ -63,8 +63,8 @@ namespace {
 
 // With WithData false only the weights are summed (constant data: the caller multiplies once).
 template <typename T, int N, bool WithData>
-float accumulateTexels(float cu, float cv, int u1, int v1, int w1, int u2, int v2, int w2, float A, float B,
-                       float C, float area, int rowLen, const T* data, int nt, int nc, float* acc)
+float accumulateTexels(float cu, float cv, int u1, int v1, int w1, int u2, int v2, int w2, float A, float B, float C,
+                       float area, int rowLen, const T* data, int nt, int nc, float* acc)
 {
     const float DDQ = 2.0f * A;
     const int n = N > 0 ? N : nc;
@@ -98,19 +98,19 @@ float accumulateTexels(float cu, float cv, int u1, int v1, int w1, int u2, int v
 }
 
 template <typename T>
-float accumulateAnyChannels(const PtexTriangleFilter::TexelIterator& it, int rowLen, const T* data, int nt,
-                            int nc, float* acc)
+float accumulateAnyChannels(const PtexTriangleFilter::TexelIterator& it, int rowLen, const T* data, int nt, int nc,
+                            float* acc)
 {
-#define TARSK_TRI_ACCUM(N, D)                                                                                     \
+#define TARSK_TRI_ACCUM(N, D)                                                                                    \
     accumulateTexels<T, N, D>(it.cu, it.cv, it.u1, it.v1, it.w1, it.u2, it.v2, it.w2, it.A, it.B, it.C, it.area, \
                               rowLen, data, nt, nc, acc)
     if (!data) return TARSK_TRI_ACCUM(1, false);
     switch (nc) {
-        case 1: return TARSK_TRI_ACCUM(1, true);
-        case 2: return TARSK_TRI_ACCUM(2, true);
-        case 3: return TARSK_TRI_ACCUM(3, true);
-        case 4: return TARSK_TRI_ACCUM(4, true);
-        default: return TARSK_TRI_ACCUM(0, true);
+    case 1: return TARSK_TRI_ACCUM(1, true);
+    case 2: return TARSK_TRI_ACCUM(2, true);
+    case 3: return TARSK_TRI_ACCUM(3, true);
+    case 4: return TARSK_TRI_ACCUM(4, true);
+    default: return TARSK_TRI_ACCUM(0, true);
     }
 #undef TARSK_TRI_ACCUM
 }
@@ -120,18 +120,18 @@ float accumulate(Ptex::DataType dt, const PtexTriangleFilter::TexelIterator& it,
                  int firstchan, int nt, int nc, float* acc)
 {
     switch (dt) {
-        case Ptex::dt_uint8:
-            return accumulateAnyChannels(it, rowLen, data ? static_cast<const uint8_t*>(data) + firstchan : nullptr,
-                                         nt, nc, acc);
-        case Ptex::dt_uint16:
-            return accumulateAnyChannels(it, rowLen, data ? static_cast<const uint16_t*>(data) + firstchan : nullptr,
-                                         nt, nc, acc);
-        case Ptex::dt_half:
-            return accumulateAnyChannels(it, rowLen, data ? static_cast<const PtexHalf*>(data) + firstchan : nullptr,
-                                         nt, nc, acc);
-        case Ptex::dt_float:
-            return accumulateAnyChannels(it, rowLen, data ? static_cast<const float*>(data) + firstchan : nullptr,
-                                         nt, nc, acc);
+    case Ptex::dt_uint8:
+        return accumulateAnyChannels(it, rowLen, data ? static_cast<const uint8_t*>(data) + firstchan : nullptr, nt, nc,
+                                     acc);
+    case Ptex::dt_uint16:
+        return accumulateAnyChannels(it, rowLen, data ? static_cast<const uint16_t*>(data) + firstchan : nullptr, nt,
+                                     nc, acc);
+    case Ptex::dt_half:
+        return accumulateAnyChannels(it, rowLen, data ? static_cast<const PtexHalf*>(data) + firstchan : nullptr, nt,
+                                     nc, acc);
+    case Ptex::dt_float:
+        return accumulateAnyChannels(it, rowLen, data ? static_cast<const float*>(data) + firstchan : nullptr, nt, nc,
+                                     acc);
     }
     return 0;
 }
@@ -141,10 +141,10 @@ void addConstant(Ptex::DataType dt, const void* texel, int firstchan, int nc, fl
     for (int c = 0; c < nc; c++) {
         float value = 0;
         switch (dt) {
-            case Ptex::dt_uint8: value = float(static_cast<const uint8_t*>(texel)[firstchan + c]); break;
-            case Ptex::dt_uint16: value = float(static_cast<const uint16_t*>(texel)[firstchan + c]); break;
-            case Ptex::dt_half: value = float(static_cast<const PtexHalf*>(texel)[firstchan + c]); break;
-            case Ptex::dt_float: value = static_cast<const float*>(texel)[firstchan + c]; break;
+        case Ptex::dt_uint8: value = float(static_cast<const uint8_t*>(texel)[firstchan + c]); break;
+        case Ptex::dt_uint16: value = float(static_cast<const uint16_t*>(texel)[firstchan + c]); break;
+        case Ptex::dt_half: value = float(static_cast<const PtexHalf*>(texel)[firstchan + c]); break;
+        case Ptex::dt_float: value = static_cast<const float*>(texel)[firstchan + c]; break;
         }
         acc[c] += value * weight;
     }
@@ -157,8 +157,8 @@ PtexTriangleFilter::PtexTriangleFilter(PtexTexture* texture) : tx_(texture)
     scratch_.assign(size_t(std::max(texture->numChannels(), 1)), 0.0f);
 }
 
-void PtexTriangleFilter::buildKernel(TriangleKernel& k, float u, float v, float uw1, float vw1, float uw2,
-                                     float vw2, float width, float blur, int faceLog2) const
+void PtexTriangleFilter::buildKernel(TriangleKernel& k, float u, float v, float uw1, float vw1, float uw2, float vw2,
+                                     float width, float blur, int faceLog2) const
 {
     // Adjugate of the footprint covariance (width^2/4)(w1 w1' + w2 w2').
     const float sAC = (0.25f * width) * width;
@@ -211,8 +211,8 @@ void PtexTriangleFilter::buildKernel(TriangleKernel& k, float u, float v, float 
     k.C = C;
 }
 
-void PtexTriangleFilter::eval(float* result, int firstchan, int nchannels, int faceid, float u, float v,
-                              float uw1, float vw1, float uw2, float vw2, float width, float blur)
+void PtexTriangleFilter::eval(float* result, int firstchan, int nchannels, int faceid, float u, float v, float uw1,
+                              float vw1, float uw2, float vw2, float width, float blur)
 {
     if (!tx_ || !result || nchannels <= 0) return;
     numFaces_ = tx_->numFaces();
@@ -230,8 +230,7 @@ void PtexTriangleFilter::eval(float* result, int firstchan, int nchannels, int f
         PtexFaceData* data = tx_->getData(faceid, 0);
         if (data) {
             const char* texel = static_cast<const char*>(data->getData());
-            if (texel)
-                Ptex::ConvertToFloat(result, texel + size_t(firstchan) * size_t(Ptex::DataSize(dt_)), dt_, nc_);
+            if (texel) Ptex::ConvertToFloat(result, texel + size_t(firstchan) * size_t(Ptex::DataSize(dt_)), dt_, nc_);
             data->release();
         }
         return;
@@ -258,8 +257,7 @@ void PtexTriangleFilter::eval(float* result, int firstchan, int nchannels, int f
     if (std::isnan(v)) v = 0;
 
     TriangleKernel k;
-    buildKernel(k, fclamp(u, 0.0f, 1.0f), fclamp(v, 0.0f, 1.0f), uw1, vw1, uw2, vw2, width, blur,
-                info.res.ulog2);
+    buildKernel(k, fclamp(u, 0.0f, 1.0f), fclamp(v, 0.0f, 1.0f), uw1, vw1, uw2, vw2, width, blur, info.res.ulog2);
     evalKernel(k, faceid);
 
     // A footprint entirely beyond the hypotenuse of a border triangle reaches no texel:
@@ -355,17 +353,17 @@ void PtexTriangleFilter::crossEdge(TriangleKernel& k, int faceid, int edge, int 
     p.w2 = nhi[2];
     const float A = k.A, B = k.B, C = k.C;
     switch (((adjEdge - edge) % 3 + 3) % 3) {
-        case 1:
-            p.A = C;
-            p.B = 2.0f * C - B;
-            p.C = (A + C) - B;
-            break;
-        case 2:
-            p.A = (A + C) - B;
-            p.B = 2.0f * A - B;
-            p.C = A;
-            break;
-        default: break;
+    case 1:
+        p.A = C;
+        p.B = 2.0f * C - B;
+        p.C = (A + C) - B;
+        break;
+    case 2:
+        p.A = (A + C) - B;
+        p.B = 2.0f * A - B;
+        p.C = A;
+        break;
+    default: break;
     }
     distribute(p, nbr, depth + 1);
 }

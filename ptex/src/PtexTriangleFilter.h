@@ -20,16 +20,16 @@ struct TriangleKernel {
 };
 
 class PtexTriangleFilter : public PtexFilter {
- public:
+public:
     explicit PtexTriangleFilter(PtexTexture* texture);
     void release() override { delete this; }
     void eval(float* result, int firstchan, int nchannels, int faceid, float u, float v, float uw1, float vw1,
               float uw2, float vw2, float width, float blur) override;
 
- // Texel walk of one orientation; defined with the filter.
+    // Texel walk of one orientation; defined with the filter.
     struct TexelIterator;
 
- private:
+private:
     ~PtexTriangleFilter() override = default;
     void buildKernel(TriangleKernel& k, float u, float v, float uw1, float vw1, float uw2, float vw2, float width,
                      float blur, int faceLog2) const;

@@ -16,50 +16,66 @@ PTEX_NAMESPACE_BEGIN
 namespace {
 
 // Row pointer arithmetic in bytes; strides may be negative.
-template <typename T> const T* rowAt(const void* base, int stride, int row)
+template <typename T>
+const T* rowAt(const void* base, int stride, int row)
 {
     return reinterpret_cast<const T*>(static_cast<const char*>(base) + ptrdiff_t(stride) * row);
 }
 
-template <typename T> T* rowAt(void* base, int stride, int row)
+template <typename T>
+T* rowAt(void* base, int stride, int row)
 {
     return reinterpret_cast<T*>(static_cast<char*>(base) + ptrdiff_t(stride) * row);
 }
 
 // Float to channel value: truncation for the integer types (clamped to the type's range so
 // that out-of-range values are defined), the library's rounding for half, unchanged for float.
-template <typename T> T fromFloatValue(float x);
+template <typename T>
+T fromFloatValue(float x);
 
-template <> uint8_t fromFloatValue<uint8_t>(float x)
+template <>
+uint8_t fromFloatValue<uint8_t>(float x)
 {
     if (!(x > 0.0f)) return 0;
     if (x >= 255.0f) return 255;
     return uint8_t(x);
 }
 
-template <> uint16_t fromFloatValue<uint16_t>(float x)
+template <>
+uint16_t fromFloatValue<uint16_t>(float x)
 {
     if (!(x > 0.0f)) return 0;
     if (x >= 65535.0f) return 65535;
     return uint16_t(x);
 }
 
-template <> PtexHalf fromFloatValue<PtexHalf>(float x) { return PtexHalf(x); }
-template <> float fromFloatValue<float>(float x) { return x; }
+template <>
+PtexHalf fromFloatValue<PtexHalf>(float x)
+{
+    return PtexHalf(x);
+}
+template <>
+float fromFloatValue<float>(float x)
+{
+    return x;
+}
 
 // Sums of two and four values: exact integers for the integer types, binary32 in the order
 // ((a + b) + c) + d for half and float.
-template <typename T> struct ReduceMath {
+template <typename T>
+struct ReduceMath {
     static T two(T a, T b) { return T((unsigned(a) + unsigned(b)) >> 1); }
     static T four(T a, T b, T c, T d) { return T((unsigned(a) + unsigned(b) + unsigned(c) + unsigned(d)) >> 2); }
 };
 
-template <> struct ReduceMath<float> {
+template <>
+struct ReduceMath<float> {
     static float two(float a, float b) { return 0.5f * (a + b); }
     static float four(float a, float b, float c, float d) { return 0.25f * (((a + b) + c) + d); }
 };
 
-template <> struct ReduceMath<PtexHalf> {
+template <>
+struct ReduceMath<PtexHalf> {
     static PtexHalf two(PtexHalf a, PtexHalf b) { return PtexHalf(0.5f * (float(a) + float(b))); }
     static PtexHalf four(PtexHalf a, PtexHalf b, PtexHalf c, PtexHalf d)
     {
@@ -148,8 +164,10 @@ void averageT(const void* src, int sstride, int ures, int vres, void* dst, int n
         // carry 254.99999 up to 255.
         for (int ch = 0; ch < nchan; ++ch) {
             const double mean = sum[size_t(ch)] / double(count);
-            if (std::is_integral<T>::value) out[ch] = T(mean);
-            else out[ch] = fromFloatValue<T>(float(mean));
+            if (std::is_integral<T>::value)
+                out[ch] = T(mean);
+            else
+                out[ch] = fromFloatValue<T>(float(mean));
         }
         return;
     }
@@ -163,7 +181,8 @@ void averageT(const void* src, int sstride, int ures, int vres, void* dst, int n
     for (int ch = 0; ch < nchan; ++ch) out[ch] = fromFloatValue<T>(sum[size_t(ch)] * scale);
 }
 
-template <typename T> void blendT(const void* src, float weight, void* dst, bool flip, int rowlen, int nchan)
+template <typename T>
+void blendT(const void* src, float weight, void* dst, bool flip, int rowlen, int nchan)
 {
     const T* in = static_cast<const T*>(src);
     T* out = static_cast<T*>(dst);
@@ -176,7 +195,8 @@ template <typename T> void blendT(const void* src, float weight, void* dst, bool
     }
 }
 
-template <> void blendT<PtexHalf>(const void* src, float weight, void* dst, bool flip, int rowlen, int nchan)
+template <>
+void blendT<PtexHalf>(const void* src, float weight, void* dst, bool flip, int rowlen, int nchan)
 {
     const PtexHalf* in = static_cast<const PtexHalf*>(src);
     PtexHalf* out = static_cast<PtexHalf*>(dst);
@@ -200,7 +220,8 @@ void alphaChannelRange(int nchannels, int alphachan, int& first, int& last)
     }
 }
 
-template <typename T> void multalphaT(void* data, int npixels, int nchan, int alphachan, float scale)
+template <typename T>
+void multalphaT(void* data, int npixels, int nchan, int alphachan, float scale)
 {
     int first, last;
     alphaChannelRange(nchan, alphachan, first, last);
@@ -211,7 +232,8 @@ template <typename T> void multalphaT(void* data, int npixels, int nchan, int al
     }
 }
 
-template <typename T> void divalphaT(void* data, int npixels, int nchan, int alphachan, float scale)
+template <typename T>
+void divalphaT(void* data, int npixels, int nchan, int alphachan, float scale)
 {
     int first, last;
     alphaChannelRange(nchan, alphachan, first, last);
@@ -224,7 +246,8 @@ template <typename T> void divalphaT(void* data, int npixels, int nchan, int alp
     }
 }
 
-template <typename T> void encodeDifferenceT(void* data, int size)
+template <typename T>
+void encodeDifferenceT(void* data, int size)
 {
     T* p = static_cast<T*>(data);
     const int n = size / int(sizeof(T));
@@ -236,7 +259,8 @@ template <typename T> void encodeDifferenceT(void* data, int size)
     }
 }
 
-template <typename T> void decodeDifferenceT(void* data, int size)
+template <typename T>
+void decodeDifferenceT(void* data, int size)
 {
     T* p = static_cast<T*>(data);
     const int n = size / int(sizeof(T));
@@ -309,14 +333,18 @@ void deinterleave(const void* src, int sstride, int ures, int vres, void* dst, i
 
 void encodeDifference(void* data, int size, DataType dt)
 {
-    if (dt == dt_uint8) encodeDifferenceT<uint8_t>(data, size);
-    else if (dt == dt_uint16) encodeDifferenceT<uint16_t>(data, size);
+    if (dt == dt_uint8)
+        encodeDifferenceT<uint8_t>(data, size);
+    else if (dt == dt_uint16)
+        encodeDifferenceT<uint16_t>(data, size);
 }
 
 void decodeDifference(void* data, int size, DataType dt)
 {
-    if (dt == dt_uint8) decodeDifferenceT<uint8_t>(data, size);
-    else if (dt == dt_uint16) decodeDifferenceT<uint16_t>(data, size);
+    if (dt == dt_uint8)
+        decodeDifferenceT<uint8_t>(data, size);
+    else if (dt == dt_uint16)
+        decodeDifferenceT<uint16_t>(data, size);
 }
 
 void reduce(const void* src, int sstride, int ures, int vres, void* dst, int dstride, DataType dt, int nchannels)
@@ -349,8 +377,7 @@ void reducev(const void* src, int sstride, int ures, int vres, void* dst, int ds
     }
 }
 
-void reduceTri(const void* src, int sstride, int ures, int /*vres*/, void* dst, int dstride, DataType dt,
-               int nchannels)
+void reduceTri(const void* src, int sstride, int ures, int /*vres*/, void* dst, int dstride, DataType dt, int nchannels)
 {
     switch (dt) {
     case dt_uint8: reduceTriT<uint8_t>(src, sstride, ures, dst, dstride, nchannels); break;
@@ -474,14 +501,12 @@ void ConvertFromFloat(void* dst, const float* src, DataType dt, int numChannels)
     switch (dt) {
     case dt_uint8: {
         uint8_t* out = static_cast<uint8_t*>(dst);
-        for (int i = 0; i < numChannels; ++i)
-            out[i] = uint8_t(PtexUtils::clamp(src[i], 0.0f, 1.0f) * 255.0f + 0.5f);
+        for (int i = 0; i < numChannels; ++i) out[i] = uint8_t(PtexUtils::clamp(src[i], 0.0f, 1.0f) * 255.0f + 0.5f);
         break;
     }
     case dt_uint16: {
         uint16_t* out = static_cast<uint16_t*>(dst);
-        for (int i = 0; i < numChannels; ++i)
-            out[i] = uint16_t(PtexUtils::clamp(src[i], 0.0f, 1.0f) * 65535.0f + 0.5f);
+        for (int i = 0; i < numChannels; ++i) out[i] = uint16_t(PtexUtils::clamp(src[i], 0.0f, 1.0f) * 65535.0f + 0.5f);
         break;
     }
     case dt_half: {

@@ -44,8 +44,7 @@ PtexWriterBase::PtexWriterBase(const char* path, MeshType mt, DataType dt, int n
       _alphachan(alphachan),
       _nfaces(nfaces),
       _pixelSize(DataSize(dt) * nchannels)
-{
-}
+{}
 
 PtexWriterBase::~PtexWriterBase() = default;
 
@@ -244,7 +243,8 @@ void PtexWriterBase::writeMeta(PtexMetaData* data)
     }
 }
 
-void PtexWriterBase::appendMetaRecords(std::vector<uint8_t>& out, const std::vector<const PtexWriterMetaEntry*>& entries)
+void PtexWriterBase::appendMetaRecords(std::vector<uint8_t>& out,
+                                       const std::vector<const PtexWriterMetaEntry*>& entries)
 {
     for (const PtexWriterMetaEntry* entry : entries) {
         putU8(out, uint8_t(entry->key.size() + 1));

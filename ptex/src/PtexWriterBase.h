@@ -20,7 +20,7 @@ struct PtexWriterMetaEntry {
 };
 
 class PtexWriterBase : public PtexWriter {
- public:
+public:
     // Validates the arguments common to open and edit; on failure sets `error`.
     static bool checkArgs(MeshType mt, DataType dt, int nchannels, int alphachan, int nfaces, String& error);
 
@@ -35,7 +35,7 @@ class PtexWriterBase : public PtexWriter {
     void writeMeta(const char* key, const double* value, int count) override;
     void writeMeta(PtexMetaData* data) override;
 
- protected:
+protected:
     PtexWriterBase(const char* path, MeshType mt, DataType dt, int nchannels, int alphachan, int nfaces);
     ~PtexWriterBase() override;
 
@@ -70,7 +70,7 @@ class PtexWriterBase : public PtexWriter {
     bool _closed = false;
     std::vector<PtexWriterMetaEntry> _meta;  // in entry order; a rewritten key keeps its place
 
- private:
+private:
     void storeMeta(const char* key, MetaDataType type, const void* value, int elementSize, int count);
 
     std::string _error;

@@ -17,20 +17,20 @@ namespace {
 // Collects read errors of the texture being copied, so that a failed read fails the rewrite
 // instead of copying zeros over the file's data.
 class CopyErrors : public PtexErrorHandler {
- public:
+public:
     void reportError(const char* error) override
     {
         if (_first.empty() && error) _first = error;
     }
     const std::string& first() const { return _first; }
 
- private:
+private:
     std::string _first;
 };
 
 // The existing file of a full rewrite, read without premultiplication.
 class ExistingFile : public PtexMainWriter::FaceSource {
- public:
+public:
     ~ExistingFile() override
     {
         if (_texture) _texture->release();
@@ -67,7 +67,7 @@ class ExistingFile : public PtexMainWriter::FaceSource {
         return writer.addFace(faceid, info, texels.data(), 0);
     }
 
- private:
+private:
     bool checkRead() const { return _errors.first().empty(); }
     bool fail(PtexMainWriter& writer) const
     {
@@ -109,8 +109,8 @@ PtexWriter* openRewrite(const char* path, MeshType mt, DataType dt, int nchannel
 
 }  // namespace
 
-PtexWriter* PtexWriter::edit(const char* path, bool incremental, MeshType mt, DataType dt, int nchannels,
-                             int alphachan, int nfaces, String& error, bool genmipmaps)
+PtexWriter* PtexWriter::edit(const char* path, bool incremental, MeshType mt, DataType dt, int nchannels, int alphachan,
+                             int nfaces, String& error, bool genmipmaps)
 {
     if (!PtexWriterBase::checkArgs(mt, dt, nchannels, alphachan, nfaces, error)) return nullptr;
     if (!path || !*path) {

@@ -90,8 +90,7 @@ Res tileResFor(Res res, int pixelSize)
 namespace {
 
 // One untiled, non-constant image: planar copy, difference chain (integer types), zlib.
-EncodeResult encodeSingle(const void* texels, int stride, Res res, DataType dt, int nchannels, int level,
-                          Block& out)
+EncodeResult encodeSingle(const void* texels, int stride, Res res, DataType dt, int nchannels, int level, Block& out)
 {
     const int valueSize = DataSize(dt);
     const int ures = res.u(), vres = res.v();
@@ -128,8 +127,8 @@ EncodeResult encodeImage(const void* texels, int stride, Res res, DataType dt, i
     Block tile;
     for (int tv = 0; tv < ntilesv; ++tv) {
         for (int tu = 0; tu < ntilesu; ++tu) {
-            const char* origin = static_cast<const char*>(texels) + ptrdiff_t(stride) * tv * tileH +
-                                 ptrdiff_t(tu) * tileW * pixelSize;
+            const char* origin =
+                static_cast<const char*>(texels) + ptrdiff_t(stride) * tv * tileH + ptrdiff_t(tu) * tileW * pixelSize;
             if (PtexUtils::isConstant(origin, stride, tileW, tileH, pixelSize)) {
                 // A constant tile is its one texel, uncompressed.
                 putU32(tileHeaders, headerWord(uint32_t(pixelSize), enc_constant));

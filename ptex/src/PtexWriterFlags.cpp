@@ -17,7 +17,7 @@ namespace PtexWriterFlags {
 namespace {
 
 class NeighborhoodWalk {
- public:
+public:
     NeighborhoodWalk(const std::vector<FaceInfo>& faces, const std::vector<uint8_t>& constData, int pixelSize,
                      MeshType meshType)
         : _faces(faces),
@@ -26,8 +26,7 @@ class NeighborhoodWalk {
           _nedges(meshType == mt_triangle ? 3 : 4),
           _isQuad(meshType == mt_quad),
           _stepLimit(std::max<int64_t>(10, int64_t(faces.size()) + 1))
-    {
-    }
+    {}
 
     bool qualifies(int faceid, bool clampBorders) const
     {
@@ -74,7 +73,7 @@ class NeighborhoodWalk {
         return true;
     }
 
- private:
+private:
     int validId(int id) const { return id >= 0 && size_t(id) < _faces.size() ? id : -1; }
 
     bool matches(int faceid, int other) const
@@ -103,8 +102,10 @@ void setNeighborhoodConstant(std::vector<FaceInfo>& faces, const std::vector<uin
     for (size_t f = 0; f < faces.size(); ++f)
         flagged[f] = faces[f].isConstant() && walk.qualifies(int(f), clampBorders);
     for (size_t f = 0; f < faces.size(); ++f) {
-        if (flagged[f]) faces[f].flags |= FaceInfo::flag_nbconstant;
-        else faces[f].flags &= uint8_t(~FaceInfo::flag_nbconstant);
+        if (flagged[f])
+            faces[f].flags |= FaceInfo::flag_nbconstant;
+        else
+            faces[f].flags &= uint8_t(~FaceInfo::flag_nbconstant);
     }
 }
 

@@ -19,7 +19,10 @@ constexpr uint32_t kMagic = 0x78657450;  // "Ptex"
 constexpr uint8_t kEditFaceData = 0;
 constexpr uint8_t kEditMetaData = 1;
 
-uint32_t readU32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+uint32_t readU32(const uint8_t* p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
 uint16_t readU16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 uint64_t readU64(const uint8_t* p) { return uint64_t(readU32(p)) | uint64_t(readU32(p + 4)) << 32; }
 
@@ -39,8 +42,7 @@ void writeU64At(uint8_t* p, uint64_t value)
 PtexIncrWriter::PtexIncrWriter(const char* path, std::FILE* file, MeshType mt, DataType dt, int nchannels,
                                int alphachan, int nfaces)
     : PtexWriterBase(path, mt, dt, nchannels, alphachan, nfaces), _file(file)
-{
-}
+{}
 
 PtexIncrWriter::~PtexIncrWriter()
 {
@@ -60,8 +62,8 @@ PtexIncrWriter* PtexIncrWriter::create(const char* path, std::FILE* file, MeshTy
     const int32_t fileAlpha = int32_t(readU32(header + 16));
     if (readU32(header + 8) != uint32_t(mt) || readU32(header + 12) != uint32_t(dt) ||
         readU16(header + 20) != nchannels || fileAlpha != alphachan || readU32(header + 24) != uint32_t(nfaces)) {
-        error = "PtexWriter::edit error: header doesn't match existing file, conversions not currently supported" +
-                suffix;
+        error =
+            "PtexWriter::edit error: header doesn't match existing file, conversions not currently supported" + suffix;
         return nullptr;
     }
     writer->_extHeaderSize = readU32(header + 28);

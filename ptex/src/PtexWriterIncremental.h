@@ -11,7 +11,7 @@
 PTEX_NAMESPACE_BEGIN
 
 class PtexIncrWriter : public PtexWriterBase {
- public:
+public:
     // Takes an existing file opened for update; checks its header against the arguments.
     // Returns null with `error` set when the file is not a Ptex file or does not match.
     static PtexIncrWriter* create(const char* path, std::FILE* file, MeshType mt, DataType dt, int nchannels,
@@ -22,7 +22,7 @@ class PtexIncrWriter : public PtexWriterBase {
     bool writeConstantFace(int faceid, const FaceInfo& info, const void* data) override;
     bool close(String& error) override;
 
- private:
+private:
     PtexIncrWriter(const char* path, std::FILE* file, MeshType mt, DataType dt, int nchannels, int alphachan,
                    int nfaces);
     bool appendFace(int faceid, const FaceInfo& info, const void* data, int stride);

@@ -28,7 +28,7 @@ int reductionKey(const FaceInfo& info)
 }
 
 class FileOut {
- public:
+public:
     explicit FileOut(const std::string& path) : _file(std::fopen(path.c_str(), "wb")) {}
     ~FileOut()
     {
@@ -47,7 +47,7 @@ class FileOut {
         return _ok && closed;
     }
 
- private:
+private:
     std::FILE* _file;
     bool _ok = true;
 };
@@ -61,13 +61,12 @@ PtexMainWriter::PtexMainWriter(const char* path, MeshType mt, DataType dt, int n
       _infos(size_t(nfaces)),
       _constData(size_t(nfaces) * size_t(_pixelSize), 0),
       _faces(size_t(nfaces))
-{
-}
+{}
 
 PtexMainWriter::~PtexMainWriter() = default;
 
-void PtexMainWriter::setExistingFile(std::unique_ptr<FaceSource> source, BorderMode uBorderMode,
-                                     BorderMode vBorderMode, EdgeFilterMode edgeFilterMode, bool hasEdits)
+void PtexMainWriter::setExistingFile(std::unique_ptr<FaceSource> source, BorderMode uBorderMode, BorderMode vBorderMode,
+                                     EdgeFilterMode edgeFilterMode, bool hasEdits)
 {
     _source = std::move(source);
     _isRewrite = true;
@@ -248,8 +247,8 @@ bool PtexMainWriter::close(String& error)
                 const int nlevels = _genmipmaps ? 1 + PtexUtils::max(0, maxKey - 2) : 1;
                 std::vector<Level> levels(static_cast<size_t>(nlevels));
                 if (buildReductions(levels)) {
-                    PtexWriterFlags::setNeighborhoodConstant(_infos, _constData, _pixelSize, _meshType,
-                                                             _uBorderMode, _vBorderMode);
+                    PtexWriterFlags::setNeighborhoodConstant(_infos, _constData, _pixelSize, _meshType, _uBorderMode,
+                                                             _vBorderMode);
                     wroteTmp = writeFile(tmpPath, levels);
                 }
             }
@@ -367,7 +366,7 @@ bool PtexMainWriter::writeFile(const std::string& tmpPath, std::vector<Level>& l
     putU32(header, uint32_t(lmdHeaderZip.size()));
     putU32(header, large.empty() ? 0 : uint32_t(lmdHeaderRaw.size()));
     putU64(header, lmdDataSize);
-    putU64(header, 0);  // edit data size
+    putU64(header, 0);         // edit data size
     putU64(header, fileSize);  // edit data position: the end of a freshly written file
     putBytes(header, faceInfoZip.data(), faceInfoZip.size());
     putBytes(header, constZip.data(), constZip.size());

@@ -11,10 +11,10 @@
 PTEX_NAMESPACE_BEGIN
 
 class PtexMainWriter : public PtexWriterBase {
- public:
+public:
     // Supplies, at close, the faces that were not written through the writer (full rewrite).
     class FaceSource {
-     public:
+    public:
         virtual ~FaceSource() = default;
         // Sends face `faceid` through writer.addFace/addConstantFace; false with the writer's
         // error recorded when the face cannot be read.
@@ -38,12 +38,12 @@ class PtexMainWriter : public PtexWriterBase {
     bool addConstantFace(int faceid, const FaceInfo& info, const void* data);
     void recordError(const std::string& message) { setError(message); }
 
- private:
+private:
     struct FaceState {
         bool written = false;
-        bool hasLevel0 = false;             // a level-0 block exists (possibly stale, see addConstantFace)
+        bool hasLevel0 = false;  // a level-0 block exists (possibly stale, see addConstantFace)
         PtexWriterEncoding::Block level0;
-        std::vector<uint8_t> reduction;     // first stored reduction, premultiplied, packed
+        std::vector<uint8_t> reduction;  // first stored reduction, premultiplied, packed
     };
     struct Level {
         std::vector<uint32_t> headers;

@@ -213,10 +213,19 @@ void SeparableKernel::turn(int r)
 {
     r = ((r % 4) + 4) % 4;
     switch (r) {
-        case 1: flipU(); swapUV(); break;
-        case 2: flipU(); flipV(); break;
-        case 3: flipV(); swapUV(); break;
-        default: break;
+    case 1:
+        flipU();
+        swapUV();
+        break;
+    case 2:
+        flipU();
+        flipV();
+        break;
+    case 3:
+        flipV();
+        swapUV();
+        break;
+    default: break;
     }
     rot = (rot + r) % 4;
 }
@@ -235,24 +244,24 @@ bool SeparableKernel::mainToSubface(int e)
     const int R = resU(), S = resV();
     bool primary = false;
     switch (e & 3) {
-        case 0:
-            primary = u < R;
-            v -= S;
-            if (!primary) u -= R;
-            break;
-        case 1:
-            primary = v < S;
-            if (!primary) v -= S;
-            break;
-        case 2:
-            primary = u >= R;
-            if (primary) u -= R;
-            break;
-        default:
-            primary = v >= S;
-            u -= R;
-            if (primary) v -= S;
-            break;
+    case 0:
+        primary = u < R;
+        v -= S;
+        if (!primary) u -= R;
+        break;
+    case 1:
+        primary = v < S;
+        if (!primary) v -= S;
+        break;
+    case 2:
+        primary = u >= R;
+        if (primary) u -= R;
+        break;
+    default:
+        primary = v >= S;
+        u -= R;
+        if (primary) v -= S;
+        break;
     }
     return primary;
 }
@@ -261,10 +270,13 @@ void SeparableKernel::subfaceToMain(int e)
 {
     const int R = resU(), S = resV();
     switch (e & 3) {
-        case 0: v += S; break;
-        case 1: break;
-        case 2: u += R; break;
-        default: u += R; v += S; break;
+    case 0: v += S; break;
+    case 1: break;
+    case 2: u += R; break;
+    default:
+        u += R;
+        v += S;
+        break;
     }
     ulog2++;
     vlog2++;

@@ -22,7 +22,11 @@ struct SeparableKernel {
     int resU() const { return 1 << ulog2; }
     int resV() const { return 1 << vlog2; }
     bool empty() const { return uw <= 0 || vw <= 0; }
-    void makeEmpty() { u = v = 0; uw = vw = 0; }
+    void makeEmpty()
+    {
+        u = v = 0;
+        uw = vw = 0;
+    }
 
     float sumU() const;
     float sumV() const;

@@ -4,8 +4,7 @@
 
 int32_t PluginRegistry::registerPlugin(PluginDesc* desc)
 {
-    if (!desc || std::find(descs.begin(), descs.end(), desc) != descs.end())
-        return 0;
+    if (!desc || std::find(descs.begin(), descs.end(), desc) != descs.end()) return 0;
     try {
         descs.push_back(desc);
     } catch (...) {

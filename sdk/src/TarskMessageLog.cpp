@@ -26,16 +26,14 @@ void TarskMessageLog::reportInfo(const char* format, ...) noexcept
 
 void TarskMessageLog::report(Level level, const char* format, va_list args) noexcept
 {
-    if (!format)
-        return;
+    if (!format) return;
     try {
         // Measure first on a copy of the arguments, then format into a buffer of the exact size.
         va_list measure;
         va_copy(measure, args);
         const int length = std::vsnprintf(nullptr, 0, format, measure);
         va_end(measure);
-        if (length < 0)
-            return;
+        if (length < 0) return;
         std::string text(static_cast<size_t>(length) + 1, '\0');
         std::vsnprintf(text.data(), text.size(), format, args);
         text.resize(static_cast<size_t>(length));
@@ -48,10 +46,8 @@ void TarskMessageLog::report(Level level, const char* format, va_list args) noex
 void TarskMessageLog::write(Level level, const std::string& text)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    if (printToStderr)
-        std::fprintf(stderr, "%s%s\n", level == Level::Error ? "error: " : "", text.c_str());
-    if (record)
-        recorded.push_back(Message{level, text});
+    if (printToStderr) std::fprintf(stderr, "%s%s\n", level == Level::Error ? "error: " : "", text.c_str());
+    if (record) recorded.push_back(Message{level, text});
 }
 
 std::vector<TarskMessageLog::Message> TarskMessageLog::messages() const
@@ -64,8 +60,7 @@ int TarskMessageLog::count(Level level) const
 {
     std::lock_guard<std::mutex> lock(mutex);
     int n = 0;
-    for (const Message& message : recorded)
-        n += message.level == level ? 1 : 0;
+    for (const Message& message : recorded) n += message.level == level ? 1 : 0;
     return n;
 }
 

@@ -14,8 +14,7 @@ std::atomic<int> liveLists{0};
 // Bool parameters also take ints, since their members are ints and any non-zero value is true.
 bool accepts(TarskParameterType registered, TarskParameterType given)
 {
-    if (registered == given)
-        return true;
+    if (registered == given) return true;
     return registered == TARSK_PARAM_BOOL && given == TARSK_PARAM_INT;
 }
 
@@ -38,18 +37,13 @@ TarskParameterList::~TarskParameterList() { liveLists.fetch_sub(1, std::memory_o
 
 int TarskParameterList::liveCount() noexcept { return liveLists.load(std::memory_order_relaxed); }
 
-TarskMessageLog& TarskParameterList::log() const noexcept
-{
-    return messageLog ? *messageLog : *defaultHostLog();
-}
+TarskMessageLog& TarskParameterList::log() const noexcept { return messageLog ? *messageLog : *defaultHostLog(); }
 
 TarskParameterList::Slot* TarskParameterList::find(const char* name) noexcept
 {
-    if (!name)
-        return nullptr;
+    if (!name) return nullptr;
     for (Slot& slot : slots) {
-        if (std::strcmp(slot.info.name.c_str(), name) == 0)
-            return &slot;
+        if (std::strcmp(slot.info.name.c_str(), name) == 0) return &slot;
     }
     return nullptr;
 }
@@ -64,26 +58,23 @@ void TarskParameterList::writeMembers(const Slot& slot)
     const TarskPluginParameter* value = slot.value.get();
     if (slot.stringMember) {
         CharString text = slot.info.defaultString;
-        if (value)
-            value->getString(time, text);
+        if (value) value->getString(time, text);
         *slot.stringMember = text;
     }
     if (slot.intMember) {
         int32_t number = slot.info.defaultInt;
-        if (value)
-            value->getInt(time, number);
+        if (value) value->getInt(time, number);
         *slot.intMember = number;
     }
     if (slot.floatMember) {
         float number = slot.info.defaultFloat;
-        if (value)
-            value->getFloat(time, number);
+        if (value) value->getFloat(time, number);
         *slot.floatMember = number;
     }
 }
 
 TarskParameterList::Slot* TarskParameterList::bindable(const char* name, const void* member, const char* memberKind,
-                                                      TarskParameterType kind, TarskParameterType alsoKind)
+                                                       TarskParameterType kind, TarskParameterType alsoKind)
 {
     Slot* slot = find(name);
     if (!slot) {
@@ -128,8 +119,7 @@ void TarskParameterList::setParamCache(const char* name, float* member)
 
 void TarskParameterList::setOutputParamCache(const char* name, TextureInterface* iface)
 {
-    if (Slot* slot = bindable(name, iface, "texture", TARSK_PARAM_TEXTURE, TARSK_PARAM_TEXTURE))
-        slot->output = iface;
+    if (Slot* slot = bindable(name, iface, "texture", TARSK_PARAM_TEXTURE, TARSK_PARAM_TEXTURE)) slot->output = iface;
 }
 
 int32_t TarskParameterList::setParameter(const TarskPluginParameter* param)
@@ -182,8 +172,7 @@ const TarskPluginParameter* TarskParameterList::getParam(const char* name) const
 void TarskParameterList::setCurrentTime(double newTime)
 {
     time = newTime;
-    for (const Slot& slot : slots)
-        writeMembers(slot);
+    for (const Slot& slot : slots) writeMembers(slot);
 }
 
 TextureInterface* TarskParameterList::getOutputParam(const char* name) const noexcept

@@ -32,8 +32,7 @@ TarskParameterListDesc::~TarskParameterListDesc() = default;
 
 int32_t TarskParameterListDesc::add(TarskParameterInfo info) noexcept
 {
-    if (findParam(info.name.c_str()))
-        return 0;
+    if (findParam(info.name.c_str())) return 0;
     try {
         params.push_back(std::move(info));
     } catch (...) {
@@ -45,8 +44,7 @@ int32_t TarskParameterListDesc::add(TarskParameterInfo info) noexcept
 int32_t TarskParameterListDesc::addParamString(const char* name, const char* defaultValue, int32_t intArg,
                                                const char* description, const char* extra)
 {
-    if (!validName(name))
-        return 0;
+    if (!validName(name)) return 0;
     try {
         TarskParameterInfo info = makeInfo(name, TARSK_PARAM_STRING, intArg, description, extra);
         info.hasDefault = true;
@@ -60,8 +58,7 @@ int32_t TarskParameterListDesc::addParamString(const char* name, const char* def
 int32_t TarskParameterListDesc::addParamInt(const char* name, int32_t defaultValue, int32_t intArg,
                                             const char* description, const char* extra)
 {
-    if (!validName(name))
-        return 0;
+    if (!validName(name)) return 0;
     try {
         TarskParameterInfo info = makeInfo(name, TARSK_PARAM_INT, intArg, description, extra);
         info.hasDefault = true;
@@ -75,8 +72,7 @@ int32_t TarskParameterListDesc::addParamInt(const char* name, int32_t defaultVal
 int32_t TarskParameterListDesc::addParamFloat(const char* name, float defaultValue, int32_t intArg,
                                               const char* description, const char* extra)
 {
-    if (!validName(name))
-        return 0;
+    if (!validName(name)) return 0;
     try {
         TarskParameterInfo info = makeInfo(name, TARSK_PARAM_FLOAT, intArg, description, extra);
         info.hasDefault = true;
@@ -90,8 +86,7 @@ int32_t TarskParameterListDesc::addParamFloat(const char* name, float defaultVal
 int32_t TarskParameterListDesc::addParamBool(const char* name, bool defaultValue, int32_t intArg,
                                              const char* description, const char* extra)
 {
-    if (!validName(name))
-        return 0;
+    if (!validName(name)) return 0;
     try {
         TarskParameterInfo info = makeInfo(name, TARSK_PARAM_BOOL, intArg, description, extra);
         info.hasDefault = true;
@@ -106,8 +101,7 @@ int32_t TarskParameterListDesc::addParam(const char* name, TarskParameterType ty
                                          const char* description, const char* extra)
 {
     // Only lists are registered by kind alone: every other kind needs its default.
-    if (!validName(name) || !isListType(type))
-        return 0;
+    if (!validName(name) || !isListType(type)) return 0;
     try {
         return add(makeInfo(name, type, intArg, description, extra));
     } catch (...) {
@@ -117,8 +111,7 @@ int32_t TarskParameterListDesc::addParam(const char* name, TarskParameterType ty
 
 int32_t TarskParameterListDesc::addOutputParamTexture(const char* name, const char* description, const char* extra)
 {
-    if (!validName(name))
-        return 0;
+    if (!validName(name)) return 0;
     try {
         TarskParameterInfo info = makeInfo(name, TARSK_PARAM_TEXTURE, 0, description, extra);
         info.isOutput = true;
@@ -146,11 +139,9 @@ void TarskParameterListDesc::deleteParameterList(TarskParameterList* list) noexc
 
 const TarskParameterInfo* TarskParameterListDesc::findParam(const char* name) const noexcept
 {
-    if (!name)
-        return nullptr;
+    if (!name) return nullptr;
     for (const TarskParameterInfo& info : params) {
-        if (std::strcmp(info.name.c_str(), name) == 0)
-            return &info;
+        if (std::strcmp(info.name.c_str(), name) == 0) return &info;
     }
     return nullptr;
 }

@@ -8,11 +8,9 @@ namespace TUtils {
 
 int32_t TarskPluginHost::registerDesc(TarskPluginDesc* desc)
 {
-    if (!desc)
-        return 0;
+    if (!desc) return 0;
     auto same = [desc](const Entry& e) { return e.desc == desc; };
-    if (std::any_of(registered.begin(), registered.end(), same))
-        return 0;
+    if (std::any_of(registered.begin(), registered.end(), same)) return 0;
     try {
         registered.push_back(Entry{desc, nullptr});
     } catch (...) {
@@ -24,8 +22,7 @@ int32_t TarskPluginHost::registerDesc(TarskPluginDesc* desc)
 int32_t TarskPluginHost::unregisterDesc(TarskPluginDesc* desc)
 {
     auto at = std::find_if(registered.begin(), registered.end(), [desc](const Entry& e) { return e.desc == desc; });
-    if (!desc || at == registered.end())
-        return 0;
+    if (!desc || at == registered.end()) return 0;
     registered.erase(at);
     return 1;
 }
@@ -43,12 +40,10 @@ int32_t TarskPluginHost::registerParameterTable(TarskPluginDesc* desc, TarskPara
 
 const TarskPluginHost::Entry* TarskPluginHost::findByName(const char* name) const
 {
-    if (!name)
-        return nullptr;
+    if (!name) return nullptr;
     for (const Entry& entry : registered) {
         const char* entryName = entry.desc->getName();
-        if (entryName && std::strcmp(entryName, name) == 0)
-            return &entry;
+        if (entryName && std::strcmp(entryName, name) == 0) return &entry;
     }
     return nullptr;
 }
@@ -56,8 +51,7 @@ const TarskPluginHost::Entry* TarskPluginHost::findByName(const char* name) cons
 const TarskPluginHost::Entry* TarskPluginHost::findById(uint64_t id) const
 {
     for (const Entry& entry : registered) {
-        if (entry.desc->getPluginID() == id)
-            return &entry;
+        if (entry.desc->getPluginID() == id) return &entry;
     }
     return nullptr;
 }

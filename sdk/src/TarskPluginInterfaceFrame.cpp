@@ -8,8 +8,7 @@ namespace TUtils {
 
 void TarskPluginInterface::frameBegin(TarskRenderer* renderer)
 {
-    if (!renderer || !paramList)
-        return;
+    if (!renderer || !paramList) return;
     try {
         paramList->setCurrentTime(renderer->frame.frameTime);
     } catch (...) {

@@ -37,12 +37,11 @@ double TarskPluginParameter::keyTime(int index) const noexcept
 
 const TarskPluginParameter::Value* TarskPluginParameter::valueAt(double time) const noexcept
 {
-    if (keys.empty())
-        return nullptr;
+    if (keys.empty()) return nullptr;
     // First key strictly after `time`; the one before it is the greatest key <= time. A NaN time
     // compares false everywhere and so picks the latest key, which is still a defined answer.
-    auto after = std::upper_bound(keys.begin(), keys.end(), time,
-                                  [](double t, const Key& key) { return t < key.time; });
+    auto after =
+        std::upper_bound(keys.begin(), keys.end(), time, [](double t, const Key& key) { return t < key.time; });
     return after == keys.begin() ? &keys.front().value : &std::prev(after)->value;
 }
 
@@ -52,8 +51,7 @@ void TarskPluginParameter::setValue(double time, TarskParameterType kind, Value 
         keys.clear();
         type = kind;
     }
-    auto at = std::lower_bound(keys.begin(), keys.end(), time,
-                               [](const Key& key, double t) { return key.time < t; });
+    auto at = std::lower_bound(keys.begin(), keys.end(), time, [](const Key& key, double t) { return key.time < t; });
     if (at != keys.end() && at->time == time)
         at->value = std::move(value);
     else
@@ -67,11 +65,10 @@ void TarskPluginParameter::clear()
 }
 
 template <typename T>
-static ListRef<T> listAt(const std::variant<CharString, int32_t, float, bool, SharedList<int32_t>,
-                                            SharedList<float>, SharedList<Vector3f>>* value) noexcept
+static ListRef<T> listAt(const std::variant<CharString, int32_t, float, bool, SharedList<int32_t>, SharedList<float>,
+                                            SharedList<Vector3f>>* value) noexcept
 {
-    if (!value)
-        return {};
+    if (!value) return {};
     const auto* list = std::get_if<SharedList<T>>(value);
     return list ? list->makeRef() : ListRef<T>{};
 }
@@ -83,8 +80,7 @@ ListRef<float> TarskPluginParameter::getFloatList(double time) const { return li
 bool TarskPluginParameter::getInt(double time, int32_t& out) const
 {
     const Value* value = valueAt(time);
-    if (!value)
-        return false;
+    if (!value) return false;
     if (const auto* i = std::get_if<int32_t>(value)) {
         out = *i;
         return true;
@@ -100,8 +96,7 @@ bool TarskPluginParameter::getFloat(double time, float& out) const
 {
     const Value* value = valueAt(time);
     const auto* f = value ? std::get_if<float>(value) : nullptr;
-    if (!f)
-        return false;
+    if (!f) return false;
     out = *f;
     return true;
 }
@@ -110,8 +105,7 @@ bool TarskPluginParameter::getBool(double time, bool& out) const
 {
     const Value* value = valueAt(time);
     const auto* b = value ? std::get_if<bool>(value) : nullptr;
-    if (!b)
-        return false;
+    if (!b) return false;
     out = *b;
     return true;
 }
@@ -120,8 +114,7 @@ bool TarskPluginParameter::getString(double time, CharString& out) const
 {
     const Value* value = valueAt(time);
     const auto* s = value ? std::get_if<CharString>(value) : nullptr;
-    if (!s)
-        return false;
+    if (!s) return false;
     out = *s;
     return true;
 }

@@ -14,8 +14,7 @@ class JournalInterface : public PluginInterface {
 public:
     JournalInterface(uint64_t id, std::string tag, std::vector<std::string>* journal, PluginBase* owner = nullptr)
         : id(id), tag(std::move(tag)), journal(journal), owner(owner)
-    {
-    }
+    {}
     uint64_t getInterfaceID() override { return id; }
     PluginBase* getPlugin() override { return owner; }
     void release() override
@@ -87,7 +86,7 @@ TEST(PluginBase, DestructionReleasesOwnedInterfacesOldestFirst)
         base.addInterface(&a, 1);
         base.addInterface(&unowned, 0);
         base.addInterface(nullptr, 1);
-        base.addInterface(&b, -5);   // any non-zero flag means owned
+        base.addInterface(&b, -5);  // any non-zero flag means owned
         base.addInterface(&c, 1);
     }
     EXPECT_EQ(journal, (std::vector<std::string>{"a", "b", "c"}));
@@ -97,8 +96,7 @@ TEST(PluginBase, DestructionReleasesOwnedInterfacesOldestFirst)
     // A long list is torn down without deep recursion.
     JournalInterface many(9, "many", &journal);
     auto* base = new PluginBase;
-    for (int i = 0; i < 200000; ++i)
-        base->addInterface(&many, 0);
+    for (int i = 0; i < 200000; ++i) base->addInterface(&many, 0);
     delete base;
 }
 

@@ -18,8 +18,7 @@ public:
     explicit CountedTexture(TarskPluginDesc* desc) : TarskTexture(desc)
     {
         ++liveTextures;
-        if (paramList)
-            paramList->setParamCache("level", &level);
+        if (paramList) paramList->setParamCache("level", &level);
     }
     ~CountedTexture() override { --liveTextures; }
     Color evalColor(ShadingContext&) override { return Color{0.25f, 0.5f, 0.75f, 1.0f}; }
@@ -66,7 +65,7 @@ TEST(TarskTexture, PartsFindEachOtherAndDeleteAsOneObject)
     EXPECT_EQ(pluginPart->getInterfaceID(), 0x7776FFFFu);
     EXPECT_EQ(plugin->getInterface(0x100000000ull | TextureInterface::kInterfaceId), nullptr);
     EXPECT_EQ(static_cast<Plugin*>(plugin)->getPluginDesc(), &desc);
-    texturePart->release();   // no reference counting: nothing happens
+    texturePart->release();  // no reference counting: nothing happens
     EXPECT_EQ(liveTextures, 1);
 
     ShadingContext context;
@@ -74,7 +73,8 @@ TEST(TarskTexture, PartsFindEachOtherAndDeleteAsOneObject)
 
     // The parameter forwarding and the host's default frameBegin, which samples keyed values.
     auto* tarskPart = static_cast<TarskPluginInterface*>(pluginPart);
-    auto* texture = static_cast<CountedTexture*>(static_cast<TarskTexture*>(static_cast<TextureInterface*>(texturePart)));
+    auto* texture =
+        static_cast<CountedTexture*>(static_cast<TarskTexture*>(static_cast<TextureInterface*>(texturePart)));
     EXPECT_EQ(texture->level, 4);
     TarskPluginParameter level("level");
     level.setInt(0.0, 10);

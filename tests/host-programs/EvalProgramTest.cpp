@@ -21,8 +21,9 @@ const char* kObj =
 
 std::string sceneText(const std::string& ptexFile, int threads, bool messageLog, const std::string& extra = "")
 {
-    return "{\"renderer\": {\"threads\": " + std::to_string(threads) + ", \"frame_time\": 0, \"message_log\": " +
-           (messageLog ? "true" : "false") + "},\n \"objects\": [{\"name\": \"quad\", \"transform\": [1,0,0,0.5, 0,0,-1,0, 0,1,0,0, 0,0,0,1],\n" +
+    return "{\"renderer\": {\"threads\": " + std::to_string(threads) +
+           ", \"frame_time\": 0, \"message_log\": " + (messageLog ? "true" : "false") +
+           "},\n \"objects\": [{\"name\": \"quad\", \"transform\": [1,0,0,0.5, 0,0,-1,0, 0,1,0,0, 0,0,0,1],\n" +
            "  \"mesh\": {\"obj\": \"mesh.obj\"},\n  \"texture\": {\"type\": \"TexPtex\", \"ptex_file\": \"" + ptexFile +
            "\", \"filter_type\": 2" + extra + "}}]}\n";
 }
@@ -45,7 +46,8 @@ protected:
     // POINTS rows for `requests` ("face wA wB [thread]" lines) made by tarsk-eval itself.
     std::string makePoints(const std::string& scenePath, const std::string& requests)
     {
-        CommandResult made = runCommand({evalProgram(), "--make-points", scenePath, "-", "--footprint", "0.05"}, requests);
+        CommandResult made =
+            runCommand({evalProgram(), "--make-points", scenePath, "-", "--footprint", "0.05"}, requests);
         EXPECT_EQ(made.exitCode, 0) << made.err;
         std::string path = dir + "/points" + std::to_string(counter++) + ".tsv";
         writeFile(path, made.out);
@@ -157,18 +159,28 @@ TEST_F(EvalProgram, BadInputGivesOneErrorLineAndFails)
     };
     std::vector<Case> cases = {
         {"malformed JSON", {scene("{\"objects\": [", "bad.json"), points}, "bad.json: malformed JSON"},
-        {"unknown parameter", {scene(sceneText(ptex, 2, false, ", \"fliter_type\": 1"), "unknown.json"), points},
+        {"unknown parameter",
+         {scene(sceneText(ptex, 2, false, ", \"fliter_type\": 1"), "unknown.json"), points},
          "objects[0].texture.fliter_type: unknown parameter \"fliter_type\" of TexPtex"},
-        {"wrong type", {scene(sceneText(ptex, 2, false, ", \"width\": \"wide\""), "type.json"), points},
+        {"wrong type",
+         {scene(sceneText(ptex, 2, false, ", \"width\": \"wide\""), "type.json"), points},
          "objects[0].texture.width: expected a number, got string"},
-        {"bool given as a number", {scene(sceneText(ptex, 2, false, ", \"lerp\": 1"), "bool.json"), points},
+        {"bool given as a number",
+         {scene(sceneText(ptex, 2, false, ", \"lerp\": 1"), "bool.json"), points},
          "objects[0].texture.lerp: expected true or false"},
         {"unknown texture type",
-         {scene("{\"renderer\": {\"threads\": 2}, \"objects\": [{\"mesh\": {\"obj\": \"mesh.obj\"}, \"texture\": {\"type\": \"TexFoo\"}}]}", "type2.json"), points},
+         {scene("{\"renderer\": {\"threads\": 2}, \"objects\": [{\"mesh\": {\"obj\": \"mesh.obj\"}, \"texture\": "
+                "{\"type\": \"TexFoo\"}}]}",
+                "type2.json"),
+          points},
          "objects[0].texture.type: no plug-in type \"TexFoo\""},
-        {"missing OBJ", {scene("{\"objects\": [{\"mesh\": {\"obj\": \"gone.obj\"}, \"texture\": {\"type\": \"TexPtex\"}}]}", "obj.json"), points},
+        {"missing OBJ",
+         {scene("{\"objects\": [{\"mesh\": {\"obj\": \"gone.obj\"}, \"texture\": {\"type\": \"TexPtex\"}}]}",
+                "obj.json"),
+          points},
          "objects[0].mesh.obj: cannot open OBJ file"},
-        {"thread beyond the renderer's", {scene(sceneText(ptex, 1, false), "single.json"), points},
+        {"thread beyond the renderer's",
+         {scene(sceneText(ptex, 1, false), "single.json"), points},
          "names thread 1 but the renderer has 1 thread(s)"},
         {"missing points file", {good, dir + "/none.tsv"}, "cannot open points file"},
         {"short points row", {good, dir + "/short.tsv"}, "expected the header line"},

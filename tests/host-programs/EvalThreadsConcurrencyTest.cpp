@@ -20,7 +20,8 @@ TEST(EvalThreads, FourThreadsAnswerAsOne)
         std::string path = dir + "/scene" + std::to_string(threads) + ".json";
         writeFile(path, "{\"renderer\": {\"threads\": " + std::to_string(threads) +
                             "}, \"objects\": [{\"mesh\": {\"obj\": \"grid.obj\"}, \"texture\": {\"type\": \"TexPtex\", "
-                            "\"ptex_file\": \"" + ptex + "\", \"filter_type\": 3}}]}");
+                            "\"ptex_file\": \"" +
+                            ptex + "\", \"filter_type\": 3}}]}");
         return path;
     };
     std::string four = scene(4), one = scene(1);
@@ -37,8 +38,10 @@ TEST(EvalThreads, FourThreadsAnswerAsOne)
     ASSERT_EQ(madeSerial.exitCode, 0) << madeSerial.err;
     writeFile(dir + "/spread.tsv", madeSpread.out);
     writeFile(dir + "/serial.tsv", madeSerial.out);
-    CommandResult parallel = runCommand({evalProgram(), four, dir + "/spread.tsv", "--frames", "3", "--plugin", pluginPath()});
-    CommandResult single = runCommand({evalProgram(), one, dir + "/serial.tsv", "--frames", "3", "--plugin", pluginPath()});
+    CommandResult parallel =
+        runCommand({evalProgram(), four, dir + "/spread.tsv", "--frames", "3", "--plugin", pluginPath()});
+    CommandResult single =
+        runCommand({evalProgram(), one, dir + "/serial.tsv", "--frames", "3", "--plugin", pluginPath()});
     ASSERT_EQ(parallel.exitCode, 0) << parallel.err;
     ASSERT_EQ(single.exitCode, 0) << single.err;
     EXPECT_EQ(splitLines(parallel.out).size(), 1200u);

@@ -24,8 +24,7 @@ namespace {
 ObjMesh cubeMesh()
 {
     ObjMesh mesh;
-    for (int k = 0; k < 8; ++k)
-        mesh.positions.push_back({k & 1 ? 1.0 : 0.0, k & 2 ? 1.0 : 0.0, k & 4 ? 1.0 : 0.0});
+    for (int k = 0; k < 8; ++k) mesh.positions.push_back({k & 1 ? 1.0 : 0.0, k & 2 ? 1.0 : 0.0, k & 4 ? 1.0 : 0.0});
     mesh.addFace({0, 2, 3, 1});
     mesh.addFace({4, 5, 7, 6});
     mesh.addFace({0, 1, 5, 4});
@@ -40,14 +39,13 @@ ObjMesh ngonMesh()
 {
     ObjMesh mesh;
     for (int j = 0; j <= 2; ++j)
-        for (int i = 0; i <= 4; ++i)
-            mesh.positions.push_back({double(i), double(j), 0.0});
+        for (int i = 0; i <= 4; ++i) mesh.positions.push_back({double(i), double(j), 0.0});
     auto v = [](int i, int j) { return j * 5 + i; };
     mesh.addFace({v(0, 0), v(1, 0), v(1, 1), v(0, 1)});
-    mesh.addFace({v(1, 0), v(2, 0), v(3, 0), v(3, 1), v(2, 1)});   // pentagon
-    mesh.addFace({v(1, 0), v(2, 1), v(1, 1)});                     // triangle
+    mesh.addFace({v(1, 0), v(2, 0), v(3, 0), v(3, 1), v(2, 1)});  // pentagon
+    mesh.addFace({v(1, 0), v(2, 1), v(1, 1)});                    // triangle
     mesh.addFace({v(3, 0), v(4, 0), v(4, 1), v(3, 1)});
-    mesh.addFace({v(0, 1), v(1, 1), v(2, 1), v(2, 2), v(1, 2), v(0, 2)});   // hexagon
+    mesh.addFace({v(0, 1), v(1, 1), v(2, 1), v(2, 2), v(1, 2), v(0, 2)});  // hexagon
     mesh.addFace({v(2, 1), v(3, 1), v(3, 2), v(2, 2)});
     mesh.addFace({v(3, 1), v(4, 1), v(4, 2), v(3, 2)});
     return mesh;
@@ -73,8 +71,7 @@ int checkLayout(const PtexFaceLayout& layout)
         const PtexFaceRecord& fa = layout.faces[a];
         for (int e = 0; e < edgeCount(fa); ++e) {
             int b = fa.adjFaces[e];
-            if (b < 0)
-                continue;
+            if (b < 0) continue;
             ++linked;
             EXPECT_LT(b, static_cast<int>(layout.faces.size()));
             const PtexFaceRecord& fb = layout.faces[b];
@@ -114,8 +111,7 @@ TEST(PtexFaceLayout, CubeIsClosedAndSymmetric)
     EXPECT_TRUE(layout.quadType);
     ASSERT_EQ(layout.faces.size(), 6u);
     EXPECT_EQ(checkLayout(layout), 24) << "every edge of a closed cube has a neighbour";
-    for (const PtexFaceRecord& f : layout.faces)
-        EXPECT_EQ(f.subFace, -1);
+    for (const PtexFaceRecord& f : layout.faces) EXPECT_EQ(f.subFace, -1);
     EXPECT_TRUE(layout.warnings.empty());
 }
 
@@ -159,20 +155,19 @@ TEST(PtexFaceLayout, TriangleMeshesGiveTriangleFiles)
     EXPECT_FALSE(layout.quadType);
     ASSERT_EQ(layout.faces.size(), 4u);
     EXPECT_EQ(checkLayout(layout), 12);
-    for (const PtexFaceRecord& f : layout.faces)
-        EXPECT_EQ(f.adjFaces[3], -1);
+    for (const PtexFaceRecord& f : layout.faces) EXPECT_EQ(f.adjFaces[3], -1);
 }
 
 TEST(PtexFaceLayout, FaultyEdgesGetNoNeighbourAndAWarning)
 {
     // Three quads on one edge (0-1), a face wound against its neighbour, and a face repeating a vertex.
     ObjMesh mesh;
-    mesh.positions = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {1, -1, 0}, {0, -1, 0}, {1, 0, 1}, {0, 0, 1},
-                      {2, 0, 0}, {2, 1, 0}, {3, 0, 0}};
+    mesh.positions = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {1, -1, 0}, {0, -1, 0},
+                      {1, 0, 1}, {0, 0, 1}, {2, 0, 0}, {2, 1, 0}, {3, 0, 0}};
     mesh.addFace({0, 1, 2, 3});
     mesh.addFace({1, 0, 5, 4});
     mesh.addFace({1, 0, 7, 6});
-    mesh.addFace({1, 8, 9, 2});   // runs 1->2? no: its edge 9->2 and 2->1 ... shares 1-2 with face 0 the same way
+    mesh.addFace({1, 8, 9, 2});  // runs 1->2? no: its edge 9->2 and 2->1 ... shares 1-2 with face 0 the same way
     mesh.addFace({8, 10, 10, 9});
     PtexFaceLayout layout = bake::buildPtexFaceLayout(mesh);
     EXPECT_EQ(layout.faces[0].adjFaces[0], -1) << "non-manifold edge";
@@ -218,7 +213,8 @@ TEST(PtexBake, BakedFilesReadBackWithTheirAdjacencyAndTexels)
             for (int e = 0; e < 4; ++e) {
                 EXPECT_EQ(info.adjface(e), expected.adjFaces[e]) << "face " << id << " edge " << e;
                 if (expected.adjFaces[e] >= 0) {
-                    EXPECT_EQ(static_cast<int>(info.adjedge(e)), expected.adjEdges[e]) << "face " << id << " edge " << e;
+                    EXPECT_EQ(static_cast<int>(info.adjedge(e)), expected.adjEdges[e])
+                        << "face " << id << " edge " << e;
                 }
             }
             // The gradient is linear in position: the texel at (0, 0) matches the position it samples.
@@ -239,12 +235,11 @@ TEST(PtexBake, BakedFilesReadBackWithTheirAdjacencyAndTexels)
 
 TEST(PtexBake, CommandLineBakesChecksAndRefuses)
 {
-    if (test::bakeProgram().empty())
-        GTEST_SKIP() << "ptex-bake is not built";
+    if (test::bakeProgram().empty()) GTEST_SKIP() << "ptex-bake is not built";
     std::string dir = test::scratchFolder("PtexBake.CommandLine");
     host::writeObj(dir + "/ngon.obj", ngonMesh());
-    test::CommandResult ok = test::runCommand({test::bakeProgram(), dir + "/ngon.obj", dir + "/ngon.ptx", "--procedural",
-                                               "noise", "--res", "4", "--type", "half"});
+    test::CommandResult ok = test::runCommand({test::bakeProgram(), dir + "/ngon.obj", dir + "/ngon.ptx",
+                                               "--procedural", "noise", "--res", "4", "--type", "half"});
     EXPECT_EQ(ok.exitCode, 0) << ok.err;
     EXPECT_NE(ok.out.find("quad mesh, 18 Ptex faces"), std::string::npos) << ok.out;
     if (!test::infoProgram().empty()) {
@@ -254,13 +249,11 @@ TEST(PtexBake, CommandLineBakesChecksAndRefuses)
 
     // A constant image gives constant texels wherever the UVs point.
     bake::Image image(3, 2);
-    for (size_t i = 0; i < image.rgba.size(); ++i)
-        image.rgba[i] = (i % 4 == 3) ? 1.0f : 0.25f;
+    for (size_t i = 0; i < image.rgba.size(); ++i) image.rgba[i] = (i % 4 == 3) ? 1.0f : 0.25f;
     bake::writeImage(dir + "/flat.exr", image);
     ObjMesh uvMesh = cubeMesh();
     uvMesh.uvs = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
-    for (size_t c = 0; c < uvMesh.cornerUvs.size(); ++c)
-        uvMesh.cornerUvs[c] = static_cast<int32_t>(c % 4);
+    for (size_t c = 0; c < uvMesh.cornerUvs.size(); ++c) uvMesh.cornerUvs[c] = static_cast<int32_t>(c % 4);
     host::writeObj(dir + "/uv.obj", uvMesh);
     test::CommandResult fromImage = test::runCommand(
         {test::bakeProgram(), dir + "/uv.obj", dir + "/uv.ptx", "--image", dir + "/flat.exr", "--type", "float"});

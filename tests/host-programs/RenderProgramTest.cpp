@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cmath>
 #include <filesystem>
 #include <sstream>
-#include <unistd.h>
 
 using namespace tarsk;
 using namespace tarsk::test;
@@ -26,12 +26,11 @@ class RenderProgram : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (renderProgram().empty() || bakeProgram().empty())
-            GTEST_SKIP() << "tarsk-render or ptex-bake is not built";
+        if (renderProgram().empty() || bakeProgram().empty()) GTEST_SKIP() << "tarsk-render or ptex-bake is not built";
         dir = scratchFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
         writeFile(dir + "/cube.obj", kCubeObj);
-        CommandResult baked = runCommand({bakeProgram(), dir + "/cube.obj", dir + "/cube.ptx", "--procedural", "noise",
-                                          "--res", "4"});
+        CommandResult baked =
+            runCommand({bakeProgram(), dir + "/cube.obj", dir + "/cube.ptx", "--procedural", "noise", "--res", "4"});
         ASSERT_EQ(baked.exitCode, 0) << baked.err;
     }
 
@@ -40,9 +39,12 @@ protected:
         std::string text =
             "{\"renderer\": {\"threads\": 2, \"message_log\": true},\n"
             " \"camera\": {\"position\": [2.2, 1.8, 2.6], \"look_at\": [0.5, 0.5, 0.5], \"fov_deg\": 45},\n"
-            " \"image\": {\"width\": 40, \"height\": 30, \"spp\": 1}, \"shading\": \"unlit\"" + extraTop + ",\n"
+            " \"image\": {\"width\": 40, \"height\": 30, \"spp\": 1}, \"shading\": \"unlit\"" +
+            extraTop +
+            ",\n"
             " \"objects\": [{\"name\": \"cube\", \"opaque\": true, \"mesh\": {\"obj\": \"cube.obj\"},\n"
-            "   \"texture\": {\"type\": \"TexPtex\", \"ptex_file\": \"cube.ptx\", \"filter_type\": 2" + extraTexture + "}}]}\n";
+            "   \"texture\": {\"type\": \"TexPtex\", \"ptex_file\": \"cube.ptx\", \"filter_type\": 2" +
+            extraTexture + "}}]}\n";
         std::string path = dir + "/scene" + std::to_string(counter++) + ".json";
         writeFile(path, text);
         return path;
@@ -82,7 +84,8 @@ TEST_F(RenderProgram, WritesPngAndExrOfTheRequestedSize)
     for (int y = 0; y < a.height; ++y)
         for (int x = 0; x < a.width; ++x)
             for (int c = 0; c < 3; ++c) {
-                worst = std::max<double>(worst, std::fabs(a.pixel(x, y)[c] - bake::srgbToLinear(bake::linearToSrgb(b.pixel(x, y)[c]))));
+                worst = std::max<double>(
+                    worst, std::fabs(a.pixel(x, y)[c] - bake::srgbToLinear(bake::linearToSrgb(b.pixel(x, y)[c]))));
                 anyObject |= std::fabs(b.pixel(x, y)[c] - b.pixel(0, 0)[c]) > 0.01f;
             }
     EXPECT_LT(worst, 0.01);
@@ -103,7 +106,8 @@ TEST_F(RenderProgram, BadScenesAndOutputsFailWithOneErrorLine)
 {
     std::string good = scene();
     writeFile(dir + "/bad.json", "{\"objects\": [}");
-    writeFile(dir + "/noobj.json", "{\"objects\": [{\"mesh\": {\"obj\": \"gone.obj\"}, \"texture\": {\"type\": \"TexPtex\"}}]}");
+    writeFile(dir + "/noobj.json",
+              "{\"objects\": [{\"mesh\": {\"obj\": \"gone.obj\"}, \"texture\": {\"type\": \"TexPtex\"}}]}");
     fs::create_directories(dir + "/folder.png");
     struct Case {
         std::vector<std::string> args;
@@ -128,7 +132,7 @@ TEST_F(RenderProgram, BadScenesAndOutputsFailWithOneErrorLine)
     CommandResult noPlugin = runCommand({renderProgram(), good, "-o", dir + "/a.png", "--plugin", dir + "/none.so"});
     EXPECT_EQ(noPlugin.exitCode, 1);
     EXPECT_NE(noPlugin.err.find("error: cannot load plug-in"), std::string::npos) << noPlugin.err;
-    if (::geteuid() != 0) {   // root writes anywhere; the read-only case only means something for users
+    if (::geteuid() != 0) {  // root writes anywhere; the read-only case only means something for users
         fs::create_directories(dir + "/readonly");
         fs::permissions(dir + "/readonly", fs::perms::owner_read | fs::perms::owner_exec);
         CommandResult ro = render({good, "-o", dir + "/readonly/a.png"});
@@ -145,12 +149,11 @@ TEST_F(RenderProgram, ShadedColoursEqualWhatTarskEvalAnswers)
         std::string texture;
         std::string flag;
     };
-    for (const Variant& v : {Variant{"", ""}, Variant{", \"lerp\": true, \"width\": 3", ""},
-                             Variant{"", "--correct-hits"}}) {
+    for (const Variant& v :
+         {Variant{"", ""}, Variant{", \"lerp\": true, \"width\": 3", ""}, Variant{"", "--correct-hits"}}) {
         std::string s = scene(v.texture);
         std::vector<std::string> args = {s, "-o", dir + "/dump.png", "--dump-points", "60", "--threads", "2"};
-        if (!v.flag.empty())
-            args.push_back(v.flag);
+        if (!v.flag.empty()) args.push_back(v.flag);
         CommandResult r = render(args);
         ASSERT_EQ(r.exitCode, 0) << r.err;
         std::vector<std::string> pixels = splitLines(readFile(dir + "/dump.pixels.tsv"));
@@ -169,11 +172,10 @@ TEST_F(RenderProgram, ShadedColoursEqualWhatTarskEvalAnswers)
             std::istringstream answer(evaluated[i]);
             double expected[4];
             answer >> expected[0] >> expected[1] >> expected[2] >> expected[3];
-            for (int c = 0; c < 4; ++c)
-                EXPECT_EQ(rgba[c], expected[c]) << "point " << i << " channel " << c;
+            for (int c = 0; c < 4; ++c) EXPECT_EQ(rgba[c], expected[c]) << "point " << i << " channel " << c;
             for (int c = 0; c < 3; ++c)
-                EXPECT_NEAR(bake::linearToSrgb(image.pixel(x, y)[c]), bake::linearToSrgb(static_cast<float>(expected[c])),
-                            0.6 / 255)
+                EXPECT_NEAR(bake::linearToSrgb(image.pixel(x, y)[c]),
+                            bake::linearToSrgb(static_cast<float>(expected[c])), 0.6 / 255)
                     << "pixel " << x << "," << y;
         }
     }

@@ -97,18 +97,25 @@ TEST(SceneFile, FaultsNameTheJsonPath)
         {"threads not an integer", [](json& d) { d["renderer"]["threads"] = "2"; },
          "s.json: renderer.threads: expected an integer"},
         {"threads zero", [](json& d) { d["renderer"]["threads"] = 0; }, "renderer.threads: integer 0 is outside"},
-        {"short transform", [](json& d) { d["objects"][0]["transform"] = json::array({1, 2}); },
+        {"short transform",
+         [](json& d) {
+             d["objects"][0]["transform"] = json::array({1, 2});
+         },
          "objects[0].transform: expected 16 numbers"},
         {"singular transform", [](json& d) { d["objects"][0]["transform"] = json(std::vector<int>(16, 0)); },
          "objects[0].transform: the matrix cannot be inverted"},
-        {"vertex not a triple", [](json& d) { d["objects"][0]["mesh"]["vertices"][2] = json::array({1, 2}); },
+        {"vertex not a triple",
+         [](json& d) {
+             d["objects"][0]["mesh"]["vertices"][2] = json::array({1, 2});
+         },
          "objects[0].mesh.vertices[2]: expected an array of 3 numbers"},
         {"index out of range", [](json& d) { d["objects"][0]["mesh"]["faces"][4] = 9; },
          "objects[0].mesh: \"faces\"[4] = 9 is outside the 4 vertices"},
         {"degrees and faces disagree", [](json& d) { d["objects"][0]["mesh"]["origFacesDegree"][0] = 3; },
          "\"origFaces\" holds 4 indices but the degrees add up to 3"},
         {"missing list", [](json& d) { d["objects"][0]["mesh"].erase("faces"); }, "objects[0].mesh: missing \"faces\""},
-        {"key time twice", [](json& d) { d["objects"][0]["texture"]["width"] = json::parse(R"({"keys": [[1, 2], [1, 3]]})"); },
+        {"key time twice",
+         [](json& d) { d["objects"][0]["texture"]["width"] = json::parse(R"({"keys": [[1, 2], [1, 3]]})"); },
          "objects[0].texture.width.keys[1][0]: time 1 is keyed twice"},
         {"missing texture type", [](json& d) { d["objects"][0]["texture"].erase("type"); },
          "objects[0].texture: missing \"type\""},
@@ -154,7 +161,7 @@ TEST(ObjMesh, ReadsFacesInFileOrderAndFanTriangulates)
     ObjMesh obj = readObj(dir + "/m.obj");
     EXPECT_EQ(obj.numFaces(), 3);
     EXPECT_EQ(obj.faceDegrees, (std::vector<int32_t>{4, 3, 5}));
-    EXPECT_FALSE(obj.hasUvs());   // only the quad gives texture coordinates
+    EXPECT_FALSE(obj.hasUvs());  // only the quad gives texture coordinates
     MeshLists lists = meshListsFromObj(obj);
     EXPECT_EQ(lists.origFaces, (std::vector<int32_t>{0, 1, 2, 3, 1, 4, 2, 1, 4, 5, 6, 2}));
     // d - 2 triangles per face, fanned from the face's first corner, in face order.
@@ -217,7 +224,7 @@ TEST(ShadingPoints, RowsRoundTripAndMadePointsLieOnTheirTriangle)
     ASSERT_EQ(back.size(), 1u);
     EXPECT_EQ(back[0].cacheKey, p.cacheKey);
     EXPECT_EQ(back[0].weightB, p.weightB);
-    EXPECT_EQ(back[0].hitPoint.y, p.hitPoint.y);   // %.17g keeps doubles exact
+    EXPECT_EQ(back[0].hitPoint.y, p.hitPoint.y);  // %.17g keeps doubles exact
     EXPECT_FLOAT_EQ(static_cast<float>(back[0].dPdy.x), static_cast<float>(p.dPdy.x));
 
     std::stringstream shortRow(pointsHeader() + "\n0 0 0 1 0 0.5 0.5\n");

@@ -57,15 +57,23 @@ double worstSeamStep(const std::string& dir, const std::string& name, const char
                      int& pairs)
 {
     writeFile(dir + "/" + name + ".obj", obj);
-    std::vector<std::string> bake = {bakeProgram(), dir + "/" + name + ".obj", dir + "/" + name + ".ptx",
-                                     "--procedural", "gradient", "--res", "5", "--type", "float"};
-    if (!adjacency)
-        bake.push_back("--no-adjacency");
+    std::vector<std::string> bake = {bakeProgram(),
+                                     dir + "/" + name + ".obj",
+                                     dir + "/" + name + ".ptx",
+                                     "--procedural",
+                                     "gradient",
+                                     "--res",
+                                     "5",
+                                     "--type",
+                                     "float"};
+    if (!adjacency) bake.push_back("--no-adjacency");
     CommandResult baked = runCommand(bake);
     EXPECT_EQ(baked.exitCode, 0) << baked.err;
     std::string scene = dir + "/" + name + std::to_string(filterType) + ".json";
-    writeFile(scene, "{\"objects\": [{\"mesh\": {\"obj\": \"" + name + ".obj\"}, \"texture\": {\"type\": \"TexPtex\", "
-                     "\"ptex_file\": \"" + name + ".ptx\", \"filter_type\": " + std::to_string(filterType) + "}}]}");
+    writeFile(scene, "{\"objects\": [{\"mesh\": {\"obj\": \"" + name +
+                         ".obj\"}, \"texture\": {\"type\": \"TexPtex\", "
+                         "\"ptex_file\": \"" +
+                         name + ".ptx\", \"filter_type\": " + std::to_string(filterType) + "}}]}");
 
     host::MeshLists lists = host::meshListsFromObj(host::readObj(dir + "/" + name + ".obj"));
     std::map<std::pair<int32_t, int32_t>, std::vector<int>> edgeTriangles;
@@ -77,8 +85,7 @@ double worstSeamStep(const std::string& dir, const std::string& name, const char
     std::ostringstream requests;
     pairs = 0;
     for (const auto& [edge, triangles] : edgeTriangles) {
-        if (triangles.size() != 2)
-            continue;
+        if (triangles.size() != 2) continue;
         for (double along : {0.2, 0.5, 0.8}) {
             for (int side = 0; side < 2; ++side) {
                 SideSample s = sampleNearEdge(lists, triangles[side], edge.first, edge.second, along, 1e-3);
@@ -89,7 +96,8 @@ double worstSeamStep(const std::string& dir, const std::string& name, const char
             ++pairs;
         }
     }
-    CommandResult made = runCommand({evalProgram(), "--make-points", scene, "-", "--footprint", "0.04"}, requests.str());
+    CommandResult made =
+        runCommand({evalProgram(), "--make-points", scene, "-", "--footprint", "0.04"}, requests.str());
     EXPECT_EQ(made.exitCode, 0) << made.err;
     writeFile(dir + "/points.tsv", made.out);
     CommandResult r = runCommand({evalProgram(), scene, dir + "/points.tsv", "--plugin", pluginPath()});
@@ -113,8 +121,7 @@ double worstSeamStep(const std::string& dir, const std::string& name, const char
 
 TEST(Seams, BakedGradientShowsNoStepAcrossSharedEdges)
 {
-    if (bakeProgram().empty())
-        GTEST_SKIP() << "ptex-bake is not built";
+    if (bakeProgram().empty()) GTEST_SKIP() << "ptex-bake is not built";
     std::string dir = scratchFolder("Seams");
     // Points 2e-3 apart differ by far less than the gradient's step per texel. Measured with the
     // baked adjacency: at most 0.0037 (cube) and 0.0047 (n-gons, near corners where sub-faces

@@ -39,8 +39,7 @@ TEST(MatrixGeometryObject, PointsVectorsAndNormalsOfRandomAffineMaps)
     const TUtils::ShadingContext context;
     for (int round = 0; round < 100; ++round) {
         std::array<double, 16> m{};
-        for (int i = 0; i < 12; ++i)
-            m[static_cast<size_t>(i)] = entry(random);
+        for (int i = 0; i < 12; ++i) m[static_cast<size_t>(i)] = entry(random);
         m[15] = 1.0;
         MatrixGeometryObject object(m);
         auto* transform = static_cast<GeometryTransform*>(object.getInterface(GeometryTransform::kInterfaceId));

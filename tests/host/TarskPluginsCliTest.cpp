@@ -10,7 +10,7 @@ namespace {
 
 struct CliRun {
     int exitCode;
-    std::string output;   // stdout and stderr together
+    std::string output;  // stdout and stderr together
 };
 
 CliRun run(const std::string& arguments)
@@ -18,12 +18,10 @@ CliRun run(const std::string& arguments)
     const std::string command = std::string("'") + TARSK_PLUGINS_PROGRAM + "' " + arguments + " 2>&1";
     CliRun result{-1, {}};
     FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return result;
+    if (!pipe) return result;
     char buffer[4096];
     size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        result.output.append(buffer, n);
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
     const int status = pclose(pipe);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;

@@ -38,12 +38,10 @@ TEST(TexPtexConcurrency, EvaluatesFromManyThreadsAtOnce)
                 const Color c = instance.plugin()->getInterface(TextureInterface::kInterfaceId) == texture
                                     ? texture->evalColor(context)
                                     : Color{0, 0, 0, 0};
-                if (!(c == Color{1.0f, 1.0f, 1.0f, 1.0f}))
-                    wrong.fetch_add(1);
+                if (!(c == Color{1.0f, 1.0f, 1.0f, 1.0f})) wrong.fetch_add(1);
             }
         });
     }
-    for (std::thread& thread : threads)
-        thread.join();
+    for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(wrong.load(), 0);
 }

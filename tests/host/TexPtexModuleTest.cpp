@@ -96,13 +96,13 @@ TEST_F(ModuleTest, DescriptorAndItsParameterTableAsRegistered)
     EXPECT_EQ(entry->desc, desc);
     ASSERT_NE(entry->params, nullptr);
     const TarskParameterListDesc& params = *entry->params;
-    const char* names[] = {"ptex_file", "filter_type", "width", "blur", "sharpness", "lerp", "reverse_vertices",
-                           "cache_size", "r_channel", "g_channel", "b_channel", "a_channel", "auto_color",
-                           "auto_alpha", "alpha_type", "color_space", "gamma", "vertices", "origFaces", "faces",
-                           "origFacesDegree", "color"};
+    const char* names[] = {
+        "ptex_file",        "filter_type", "width",           "blur",        "sharpness", "lerp",
+        "reverse_vertices", "cache_size",  "r_channel",       "g_channel",   "b_channel", "a_channel",
+        "auto_color",       "auto_alpha",  "alpha_type",      "color_space", "gamma",     "vertices",
+        "origFaces",        "faces",       "origFacesDegree", "color"};
     ASSERT_EQ(params.numParams(), 22);
-    for (int i = 0; i < 22; ++i)
-        EXPECT_EQ(params.param(i).name, names[i]);
+    for (int i = 0; i < 22; ++i) EXPECT_EQ(params.param(i).name, names[i]);
     EXPECT_FALSE(params.findParam("gamma")->description.hasText());
     EXPECT_EQ(params.findParam("vertices")->type, TARSK_PARAM_VECTOR_LIST);
     EXPECT_EQ(params.findParam("faces")->type, TARSK_PARAM_INT_LIST);
@@ -198,12 +198,10 @@ TEST(TexPtexModule, ExportsOnlyItsEntryPoint)
     char line[512];
     while (std::fgets(line, sizeof line, pipe)) {
         char address[64], kind[8], name[400];
-        if (std::sscanf(line, "%63s %7s %399s", address, kind, name) == 3)
-            defined.insert(name);
+        if (std::sscanf(line, "%63s %7s %399s", address, kind, name) == 3) defined.insert(name);
     }
     const int status = pclose(pipe);
-    if (status != 0 && defined.empty())
-        GTEST_SKIP() << "nm (binutils) is not available";
+    if (status != 0 && defined.empty()) GTEST_SKIP() << "nm (binutils) is not available";
     EXPECT_EQ(defined, std::set<std::string>{"getLibDesc"});
 }
 

@@ -23,15 +23,13 @@ TEST(MeshConcurrency, ParallelQueriesMatchSequentialOnes)
 {
     // Faces of degree 3 to 6 over a small vertex ring, reversed so mapCorner's remainder runs too.
     std::vector<TUtils::Vector3f> positions;
-    for (int i = 0; i < 64; ++i)
-        positions.push_back({static_cast<float>(i), 0.5f * i, -1.0f * i});
+    for (int i = 0; i < 64; ++i) positions.push_back({static_cast<float>(i), 0.5f * i, -1.0f * i});
     std::vector<int32_t> indices;
     std::vector<int32_t> degrees;
     for (int face = 0; face < 4000; ++face) {
         const int d = 3 + face % 4;
         degrees.push_back(d);
-        for (int j = 0; j < d; ++j)
-            indices.push_back((face * 7 + j * 3) % 64);
+        for (int j = 0; j < d; ++j) indices.push_back((face * 7 + j * 3) % 64);
     }
     MeshLists lists(positions, indices, degrees);
     auto mesh = lists.build<OrigPolyMesh>(true);
@@ -48,8 +46,7 @@ TEST(MeshConcurrency, ParallelQueriesMatchSequentialOnes)
         return a;
     };
     std::vector<TriangleAnswer> expected;
-    for (int t = 0; t < topology.numTriangles; ++t)
-        expected.push_back(answer(t));
+    for (int t = 0; t < topology.numTriangles; ++t) expected.push_back(answer(t));
 
     std::atomic<int> mismatches{0};
     std::vector<std::thread> threads;
@@ -60,16 +57,13 @@ TEST(MeshConcurrency, ParallelQueriesMatchSequentialOnes)
                     const int t = (i * 13 + thread * 101 + pass) % topology.numTriangles;
                     const TriangleAnswer a = answer(t);
                     bool same = a.face == expected[t].face && a.degree == expected[t].degree;
-                    for (int k = 0; same && k < a.degree; ++k)
-                        same = a.corners[k] == expected[t].corners[k];
-                    if (!same)
-                        mismatches.fetch_add(1, std::memory_order_relaxed);
+                    for (int k = 0; same && k < a.degree; ++k) same = a.corners[k] == expected[t].corners[k];
+                    if (!same) mismatches.fetch_add(1, std::memory_order_relaxed);
                 }
             }
         });
     }
-    for (std::thread& thread : threads)
-        thread.join();
+    for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(mismatches.load(), 0);
 }
 

@@ -42,11 +42,10 @@ RandomPolygonMesh makeRandomMesh(std::mt19937& random, bool degenerate)
         const int32_t d = degenerate && pickDegenerate(random) ? degenerateDegree(random) : degree(random);
         mesh.degrees.push_back(d);
         const size_t first = mesh.indices.size();
-        for (int32_t j = 0; j < d; ++j)
-            mesh.indices.push_back(vertex(random));
+        for (int32_t j = 0; j < d; ++j) mesh.indices.push_back(vertex(random));
         for (int32_t j = 0; j + 2 < d; ++j) {
-            mesh.renderTriangles.insert(mesh.renderTriangles.end(),
-                                        {mesh.indices[first], mesh.indices[first + j + 1], mesh.indices[first + j + 2]});
+            mesh.renderTriangles.insert(mesh.renderTriangles.end(), {mesh.indices[first], mesh.indices[first + j + 1],
+                                                                     mesh.indices[first + j + 2]});
             mesh.faceOfRenderTriangle.push_back(face);
         }
     }
@@ -88,8 +87,7 @@ void checkPolygonMesh(const RandomPolygonMesh& source, bool reverse)
 
         // Corners: reversed order keeps corner 0 and walks the rest backwards.
         std::vector<int32_t> corners(faceIndices, faceIndices + d);
-        if (reverse)
-            std::reverse(corners.begin() + 1, corners.end());
+        if (reverse) std::reverse(corners.begin() + 1, corners.end());
         for (int k = 0; k < d; ++k)
             ASSERT_EQ(mesh->getVertex(t, k), positions + 3 * corners[k]) << "triangle " << t << " corner " << k;
 
@@ -107,10 +105,8 @@ void checkPolygonMesh(const RandomPolygonMesh& source, bool reverse)
         // Centre: the mean of the stored corners, summed in stored order in floats.
         float sum[3] = {0.0f, 0.0f, 0.0f};
         for (int j = 0; j < d; ++j)
-            for (int axis = 0; axis < 3; ++axis)
-                sum[axis] += positions[3 * faceIndices[j] + axis];
-        for (int axis = 0; axis < 3; ++axis)
-            EXPECT_EQ(record->center[axis], sum[axis] / static_cast<float>(d));
+            for (int axis = 0; axis < 3; ++axis) sum[axis] += positions[3 * faceIndices[j] + axis];
+        for (int axis = 0; axis < 3; ++axis) EXPECT_EQ(record->center[axis], sum[axis] / static_cast<float>(d));
     }
 }
 
@@ -122,8 +118,7 @@ TEST(MeshProperty, RandomPolygonMeshesAgreeWithARecomputation)
         for (bool reverse : {false, true}) {
             SCOPED_TRACE(testing::Message() << "round " << round << (reverse ? " reversed" : ""));
             checkPolygonMesh(source, reverse);
-            if (testing::Test::HasFatalFailure())
-                return;
+            if (testing::Test::HasFatalFailure()) return;
         }
     }
 }
@@ -137,8 +132,7 @@ TEST(MeshProperty, RandomTriangleMeshesAgreeWithARecomputation)
         std::vector<TUtils::Vector3f> positions(vertexCount);
         std::vector<int32_t> indices(3 * faceCount);
         std::uniform_int_distribution<int32_t> vertex(0, vertexCount - 1);
-        for (int32_t& index : indices)
-            index = vertex(random);
+        for (int32_t& index : indices) index = vertex(random);
         // Spare indices past 3 * faceCount are allowed and ignored.
         indices.resize(indices.size() + round % 4, 0);
         MeshLists lists(positions, indices, std::vector<int32_t>(faceCount, 3));
@@ -150,8 +144,7 @@ TEST(MeshProperty, RandomTriangleMeshesAgreeWithARecomputation)
             for (int t = 0; t < faceCount; ++t) {
                 const int32_t expected[3] = {indices[3 * t], indices[3 * t + (reverse ? 2 : 1)],
                                              indices[3 * t + (reverse ? 1 : 2)]};
-                for (int k = 0; k < 3; ++k)
-                    ASSERT_EQ(mesh->getVertex(t, k), storage + 3 * expected[k]);
+                for (int k = 0; k < 3; ++k) ASSERT_EQ(mesh->getVertex(t, k), storage + 3 * expected[k]);
             }
         }
     }

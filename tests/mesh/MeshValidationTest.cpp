@@ -22,7 +22,7 @@ struct BadLists {
     int vertexCount;
     std::vector<int32_t> indices;
     std::vector<int32_t> degrees;
-    std::vector<std::string> messageParts;   // each must appear in error()
+    std::vector<std::string> messageParts;  // each must appear in error()
 };
 
 template <typename Mesh>
@@ -42,7 +42,10 @@ void expectRejected(const BadLists& c)
 TEST(MeshValidation, PolygonMeshRejectsBadIndicesShortListsAndHugeDegrees)
 {
     const std::vector<BadLists> cases = {
-        {"index equal to the vertex count", 8, {0, 1, 2, 3, 4, 5, 8, 7}, {4, 4},
+        {"index equal to the vertex count",
+         8,
+         {0, 1, 2, 3, 4, 5, 8, 7},
+         {4, 4},
          {"face 1", "corner 2", "index 8", "[0, 8)"}},
         {"negative index", 8, {0, 1, 2, -1}, {4}, {"face 0", "corner 3", "-1"}},
         {"index far out of range", 4, {0, 1, 2, 3, 0, 1, 2000000000}, {4, 3}, {"face 1", "2000000000"}},
@@ -53,8 +56,7 @@ TEST(MeshValidation, PolygonMeshRejectsBadIndicesShortListsAndHugeDegrees)
         {"empty vertices", 0, {0, 1, 2}, {3}, {"face 0", "\"vertices\" is empty"}},
         {"empty origFaces", 3, {}, {3}, {"face 0", "holds 0"}},
     };
-    for (const BadLists& c : cases)
-        expectRejected<OrigPolyMesh>(c);
+    for (const BadLists& c : cases) expectRejected<OrigPolyMesh>(c);
 }
 
 TEST(MeshValidation, TriangleMeshNeedsThreeIndicesPerFaceEachNamingAVertex)
@@ -65,8 +67,7 @@ TEST(MeshValidation, TriangleMeshNeedsThreeIndicesPerFaceEachNamingAVertex)
         {"negative index", 6, {0, -7, 2}, {3}, {"face 0", "corner 1", "-7"}},
         {"empty vertices", 0, {0, 1, 2}, {3}, {"\"vertices\" is empty"}},
     };
-    for (const BadLists& c : cases)
-        expectRejected<OrigTriMesh>(c);
+    for (const BadLists& c : cases) expectRejected<OrigTriMesh>(c);
 }
 
 TEST(MeshValidation, DegenerateFacesAreKeptWithoutTrianglesAndTheirIndicesAreChecked)

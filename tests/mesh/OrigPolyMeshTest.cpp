@@ -17,8 +17,7 @@ using tarsk::test::MeshLists;
 std::vector<int32_t> consecutiveIndices(const std::vector<int32_t>& degrees)
 {
     int total = 0;
-    for (int32_t d : degrees)
-        total += d > 0 ? d : 0;
+    for (int32_t d : degrees) total += d > 0 ? d : 0;
     std::vector<int32_t> indices(total);
     std::iota(indices.begin(), indices.end(), 0);
     return indices;
@@ -30,7 +29,7 @@ struct LayoutCase {
     std::vector<int32_t> ptexFaceIds;
     int32_t numPtexFaces;
     std::vector<int32_t> triangleFaces;
-    std::vector<int32_t> firstIndex;   // element of "origFaces" where each face's indices start
+    std::vector<int32_t> firstIndex;  // element of "origFaces" where each face's indices start
 };
 
 TEST(OrigPolyMeshLayout, IdsTrianglesAndIndexOffsetsFollowTheDegrees)

@@ -1,7 +1,7 @@
 // Layouts, constants, names and small value semantics of the public Ptex headers, and the exact
 // half-float conversions (whole-table checksums).
-#include <Ptexture.h>
 #include <PtexHalf.h>
+#include <Ptexture.h>
 
 #include <gtest/gtest.h>
 #include <zlib.h>

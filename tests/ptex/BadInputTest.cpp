@@ -18,14 +18,14 @@ namespace {
 namespace fs = std::filesystem;
 
 class CollectingErrorHandler : public PtexErrorHandler {
- public:
+public:
     void reportError(const char* error) override { messages.push_back(error); }
     std::vector<std::string> messages;
 };
 
 // Runs each case from the test data folder, so that paths match the recorded texts.
 class BadInputTest : public ::testing::Test {
- protected:
+protected:
     void SetUp() override
     {
         if (!fs::is_directory(tarsk::test::testDataDir() + "/bad"))
@@ -79,11 +79,12 @@ TEST_F(BadInputTest, ExactErrorTexts)
 
 TEST_F(BadInputTest, StructuralDamageFailsTheOpenWithAReaderError)
 {
-    const char* cases[] = {"bad/bad_datatype.ptx",        "bad/trunc_in_header.ptx",     "bad/trunc_after_header.ptx",
-                           "bad/trunc_after_extheader.ptx", "bad/trunc_level_data.ptx",   "bad/trunc_meta.ptx",
-                           "bad/flip_faceinfo.ptx",       "bad/absurd_nfaces.ptx",       "bad/absurd_nlevels.ptx",
-                           "bad/absurd_nchannels.ptx",    "bad/absurd_extheadersize.ptx", "bad/absurd_faceinfosize.ptx",
-                           "bad/absurd_leveldatasize.ptx", "bad/absurd_face_res.ptx"};
+    const char* cases[] = {
+        "bad/bad_datatype.ptx",          "bad/trunc_in_header.ptx",      "bad/trunc_after_header.ptx",
+        "bad/trunc_after_extheader.ptx", "bad/trunc_level_data.ptx",     "bad/trunc_meta.ptx",
+        "bad/flip_faceinfo.ptx",         "bad/absurd_nfaces.ptx",        "bad/absurd_nlevels.ptx",
+        "bad/absurd_nchannels.ptx",      "bad/absurd_extheadersize.ptx", "bad/absurd_faceinfosize.ptx",
+        "bad/absurd_leveldatasize.ptx",  "bad/absurd_face_res.ptx"};
     for (const char* path : cases) {
         std::string error = failedOpen(path);
         EXPECT_EQ(error.rfind("PtexReader error: ", 0), 0u) << path << ": " << error;

@@ -107,7 +107,7 @@ TEST(Cache, InputHandlerBypassesTheSearchPath)
 
 // An application's handler that cannot tell file sizes; counts its open handles.
 class CountingStdioHandler : public PtexInputHandler {
- public:
+public:
     Handle open(const char* path) override
     {
         FILE* f = fopen(path, "rb");

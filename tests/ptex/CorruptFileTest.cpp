@@ -27,7 +27,7 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
 class CountingErrorHandler : public PtexErrorHandler {
- public:
+public:
     void reportError(const char* error) override
     {
         std::string text(error);
@@ -115,7 +115,9 @@ std::vector<std::pair<std::string, Bytes>> sampleFiles()
     texDesc.faces = tarsk::test::quadGrid(2, 2, Ptex::Res(3, 3));
     texDesc.faces[1].res = Ptex::Res(8, 7);
     texDesc.faces[2].constant = true;
-    texDesc.texel = [](int f, int u, int v, int c) { return u > 200 ? 0.5f : float((f * 7 + u + v * 3 + c) % 97) / 97.f; };
+    texDesc.texel = [](int f, int u, int v, int c) {
+        return u > 200 ? 0.5f : float((f * 7 + u + v * 3 + c) % 97) / 97.f;
+    };
     // Per-process names: CTest runs the cases of this file as parallel processes.
     const std::string tag = std::to_string(getpid());
     std::string error, path = dir + "/Corrupt_generated_" + tag + ".ptx";
@@ -200,7 +202,8 @@ TEST(CorruptFile, EveryTruncationFailsTheOpen)
         for (int i = 0; i < 40; ++i) cuts.insert(random() % file.second.size());
         // A trailing compatibility barrier (8 zero bytes) is optional, so cutting into it is fine.
         const Bytes& b = file.second;
-        const bool trailingBarrier = b.size() > 8 && std::all_of(b.end() - 8, b.end(), [](uint8_t x) { return x == 0; });
+        const bool trailingBarrier =
+            b.size() > 8 && std::all_of(b.end() - 8, b.end(), [](uint8_t x) { return x == 0; });
         for (uint64_t cut : cuts) {
             if (trailingBarrier && cut >= b.size() - 8) continue;
             Bytes truncated(file.second.begin(), file.second.begin() + ptrdiff_t(cut));
@@ -239,8 +242,8 @@ TEST(CorruptFile, ZeroAndHugeHeaderFieldsNeverCrash)
 {
     const uint32_t values[] = {0, 0x7fffffffu, 0xffffffffu};
     // Every header and extended header field (the 16-bit ones at 20, 22, 64..70 included).
-    const size_t fields[] = {4, 8, 12, 16, 20, 22, 24, 28, 32, 36, 40, 44, 48, 52, 56, 60,
-                             64, 66, 68, 70, 72, 76, 80, 84, 88, 92, 96, 100};
+    const size_t fields[] = {4,  8,  12, 16, 20, 22, 24, 28, 32, 36, 40, 44, 48, 52,
+                             56, 60, 64, 66, 68, 70, 72, 76, 80, 84, 88, 92, 96, 100};
     for (const auto& file : sampleFiles()) {
         for (size_t offset : fields) {
             for (uint32_t value : values) {

@@ -62,7 +62,8 @@ TEST(FilterArguments, FactoryDispatchAndOptions)
     EXPECT_EQ(PtexFilter::getFilter(nullptr, defaults), nullptr);
     MemoryTexture::Layout badMesh;
     badMesh.meshType = Ptex::MeshType(5);
-    PtexPtr<MemoryTexture> bad(MemoryTexture::create(badMesh, {makeFaceInfo(1, 1, {}, {})}, [](int, int, int, int) { return 1.0f; }));
+    PtexPtr<MemoryTexture> bad(
+        MemoryTexture::create(badMesh, {makeFaceInfo(1, 1, {}, {})}, [](int, int, int, int) { return 1.0f; }));
     EXPECT_EQ(PtexFilter::getFilter(bad.get(), defaults), nullptr);
 
     // Unknown quad filter types are the box filter; every non-point type on triangles is the
@@ -148,8 +149,8 @@ TEST(FilterArguments, NonFiniteAndOutOfRangeInputsGiveDefinedResults)
                             filter->eval(r, 0, 3, 0, u, v, w, w * 0.5f, -w, w, 1.0f, w == 0.2f ? 0.1f : 0.0f);
                             for (float x : r)
                                 ASSERT_TRUE(std::isfinite(x) && x >= -1.0f && x <= 3.0f)
-                                    << "border " << border << " mesh " << tx->meshType() << " filter " << type << " at ("
-                                    << u << ", " << v << ") width " << w << " gave " << x;
+                                    << "border " << border << " mesh " << tx->meshType() << " filter " << type
+                                    << " at (" << u << ", " << v << ") width " << w << " gave " << x;
                         }
             }
         }

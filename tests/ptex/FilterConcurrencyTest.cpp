@@ -81,7 +81,8 @@ std::string writeGrid(const std::string& name, Ptex::MeshType mesh)
     texDesc.meshType = mesh;
     texDesc.dataType = Ptex::dt_uint8;
     texDesc.numChannels = 3;
-    texDesc.faces = mesh == Ptex::mt_quad ? tarsk::test::quadGrid(4, 4, Ptex::Res(6, 5)) : tarsk::test::triangleGrid(3, 3, 5);
+    texDesc.faces =
+        mesh == Ptex::mt_quad ? tarsk::test::quadGrid(4, 4, Ptex::Res(6, 5)) : tarsk::test::triangleGrid(3, 3, 5);
     texDesc.texel = [](int f, int u, int v, int c) {
         return 0.5f + 0.5f * std::sin(float(f * 7 + u * (c + 1)) * 0.21f + float(v) * 0.13f);
     };

@@ -31,7 +31,8 @@ struct Query {
 
 float evalOne(PtexTexture* tx, const Query& q, int channel = 0)
 {
-    PtexPtr<PtexFilter> filter(PtexFilter::getFilter(tx, PtexFilter::Options(q.filter, q.lerp, q.sharpness, q.noedgeblend)));
+    PtexPtr<PtexFilter> filter(
+        PtexFilter::getFilter(tx, PtexFilter::Options(q.filter, q.lerp, q.sharpness, q.noedgeblend)));
     EXPECT_TRUE(filter.get());
     if (!filter) return NAN;
     float result[4] = {-7, -7, -7, -7};
@@ -56,8 +57,8 @@ MemoryTexture* makeExample1()
         {0, 1, 2, {106, 67, 127, 98, 93, 169, 91, 145}},
         {0, 2, 1, {133, 100, 87, 78, 20, 165, 154, 160}},
     };
-    return MemoryTexture::create(layout, {makeFaceInfo(2, 2, {}, {})},
-                                 [](int, int x, int y, int) { return texels[y * 4 + x]; }, levels);
+    return MemoryTexture::create(
+        layout, {makeFaceInfo(2, 2, {}, {})}, [](int, int x, int y, int) { return texels[y * 4 + x]; }, levels);
 }
 
 }  // namespace
@@ -123,7 +124,8 @@ TEST(FilterExamples, TwoFacesAlignedAndRotated)
     };
     const Case cases[] = {
         {{"3 bilinear", FT::f_bilinear, false, 0, false, 0, 0.9f, 0.3f, 0, 0, 0, 0, 1, 0, 0.516470611f}, 0.568235278f},
-        {{"3 noedgeblend", FT::f_bilinear, false, 0, true, 0, 0.9f, 0.3f, 0, 0, 0, 0, 1, 0, 0.400000036f}, 0.400000036f},
+        {{"3 noedgeblend", FT::f_bilinear, false, 0, true, 0, 0.9f, 0.3f, 0, 0, 0, 0, 1, 0, 0.400000036f},
+         0.400000036f},
         {{"3 catmullrom", FT::f_catmullrom, false, 0, false, 0, 0.9f, 0.3f, 0.5f, 0, 0, 0.5f, 1, 0, 0.529728889f},
          0.581294656f},
         {{"3 gaussian", FT::f_gaussian, false, 0, false, 0, 0.9f, 0.3f, 0.3f, 0, 0, 0.3f, 1, 0, 0.529728889f},
@@ -204,9 +206,8 @@ TEST(FilterExamples, TangentVectorsRotateAcrossEdges)
     }));
     std::vector<Ptex::FaceInfo> constFaces = faces;
     constFaces[1].flags |= Ptex::FaceInfo::flag_constant;
-    PtexPtr<MemoryTexture> constant(MemoryTexture::create(layout, constFaces, [](int f, int, int, int c) {
-        return f == 1 && c == 0 ? 1.0f : 0.0f;
-    }));
+    PtexPtr<MemoryTexture> constant(MemoryTexture::create(
+        layout, constFaces, [](int f, int, int, int c) { return f == 1 && c == 0 ? 1.0f : 0.0f; }));
     for (PtexTexture* tx : {static_cast<PtexTexture*>(stored.get()), static_cast<PtexTexture*>(constant.get())}) {
         for (FT type : {FT::f_box, FT::f_bilinear}) {
             const float w = type == FT::f_box ? 0.5f : 0.0f;
@@ -224,8 +225,8 @@ TEST(FilterExamples, TangentVectorsRotateAcrossEdges)
 TEST(FilterExamples, WrittenFileWithTilesAndMixedResolutions)
 {
     const int res[9][2] = {{8, 7}, {1, 2}, {3, 1}, {5, 4}, {9, 8}, {2, 4}, {6, 2}, {7, 4}, {2, 1}};
-    const int adj[9][4] = {{3, 1, -1, -1}, {4, 2, -1, 0}, {5, -1, -1, 1}, {6, 4, 0, -1}, {7, 5, 1, 3},
-                           {8, -1, 2, 4},  {-1, 7, 3, -1}, {-1, 8, 4, 6}, {-1, -1, 5, 7}};
+    const int adj[9][4] = {{3, 1, -1, -1}, {4, 2, -1, 0},  {5, -1, -1, 1}, {6, 4, 0, -1}, {7, 5, 1, 3},
+                           {8, -1, 2, 4},  {-1, 7, 3, -1}, {-1, 8, 4, 6},  {-1, -1, 5, 7}};
     tarsk::test::TextureLayout texDesc;
     texDesc.dataType = Ptex::dt_uint16;
     texDesc.numChannels = 3;
@@ -254,11 +255,10 @@ TEST(FilterExamples, WrittenFileWithTilesAndMixedResolutions)
     PtexPtr<PtexTexture> tx(PtexTexture::open(path.c_str(), openError));
     ASSERT_TRUE(tx) << openError;
     PtexPtr<PtexFilter> filter(PtexFilter::getFilter(tx.get(), PtexFilter::Options(FT::f_bicubic, false, 1.0f)));
-    const float expected[9][2] = {{0.0466277562f, 0.0529335476f}, {0.110257879f, 0.115678646f},
-                                  {0.24547188f, 0.249011979f},   {0.372732133f, 0.374502182f},
-                                  {0.499992371f, 0.499992371f},  {0.627252638f, 0.625482559f},
-                                  {0.754512846f, 0.750972748f},  {0.946889102f, 0.943006635f},
-                                  {0.492145419f, 0.477447152f}};
+    const float expected[9][2] = {
+        {0.0466277562f, 0.0529335476f}, {0.110257879f, 0.115678646f}, {0.24547188f, 0.249011979f},
+        {0.372732133f, 0.374502182f},   {0.499992371f, 0.499992371f}, {0.627252638f, 0.625482559f},
+        {0.754512846f, 0.750972748f},   {0.946889102f, 0.943006635f}, {0.492145419f, 0.477447152f}};
     for (int i = 0; i < 9; i++) {
         const float u = 0.125f * float(i);
         for (int row = 0; row < 3; row++) {

@@ -45,8 +45,8 @@ std::vector<Ptex::FaceInfo> fan(int n, bool mixedRes)
     std::vector<Ptex::FaceInfo> faces;
     for (int j = 0; j < n; j++) {
         const int r = mixedRes ? 1 + j % 4 : 3;
-        faces.push_back(makeFaceInfo(r, mixedRes ? 1 + (j + 1) % 3 : r, {(j + n - 1) % n, -1, -1, (j + 1) % n},
-                                     {3, 0, 0, 0}));
+        faces.push_back(
+            makeFaceInfo(r, mixedRes ? 1 + (j + 1) % 3 : r, {(j + n - 1) % n, -1, -1, (j + 1) % n}, {3, 0, 0, 0}));
     }
     return faces;
 }
@@ -59,7 +59,8 @@ std::vector<Ptex::FaceInfo> grid(bool mixedRes)
         for (int i = 0; i < 3; i++) {
             auto id = [](int x, int y) { return (x < 0 || y < 0 || x > 2 || y > 2) ? -1 : y * 3 + x; };
             const int ru = mixedRes ? 2 + (i + j) % 3 : 4, rv = mixedRes ? 1 + (i * j) % 4 : 4;
-            faces.push_back(makeFaceInfo(ru, rv, {id(i, j - 1), id(i + 1, j), id(i, j + 1), id(i - 1, j)}, {2, 3, 0, 1}));
+            faces.push_back(
+                makeFaceInfo(ru, rv, {id(i, j - 1), id(i + 1, j), id(i, j + 1), id(i - 1, j)}, {2, 3, 0, 1}));
         }
     return faces;
 }
@@ -99,7 +100,8 @@ TEST(FilterProperties, ConstantTexturesFilterToTheirConstant)
             PtexPtr<MemoryTexture> tx(
                 MemoryTexture::create(layout, mesh.faces, [&](int, int, int, int) { return value.raw; }));
             for (const FilterConfig& cfg : allQuadConfigs()) {
-                PtexPtr<PtexFilter> filter(PtexFilter::getFilter(tx.get(), PtexFilter::Options(cfg.type, cfg.lerp, cfg.sharpness)));
+                PtexPtr<PtexFilter> filter(
+                    PtexFilter::getFilter(tx.get(), PtexFilter::Options(cfg.type, cfg.lerp, cfg.sharpness)));
                 for (int q = 0; q < 40; q++) {
                     const int face = q % tx->numFaces();
                     // Corners and edges are where weight bookkeeping goes wrong: aim there often.
@@ -124,7 +126,8 @@ TEST(FilterProperties, RampIsContinuousAcrossASeam)
     const int res = 4, n = 1 << res;
     MemoryTexture::Layout layout;
     PtexPtr<MemoryTexture> tx(MemoryTexture::create(
-        layout, {makeFaceInfo(res, res, {-1, 1, -1, -1}, {0, 3, 0, 0}), makeFaceInfo(res, res, {-1, -1, -1, 0}, {0, 0, 0, 1})},
+        layout,
+        {makeFaceInfo(res, res, {-1, 1, -1, -1}, {0, 3, 0, 0}), makeFaceInfo(res, res, {-1, -1, -1, 0}, {0, 0, 0, 1})},
         [&](int f, int x, int, int) { return (float(f * n + x) + 0.5f) / float(n); }));
     const float eps = 1e-5f;
     for (FT type : {FT::f_bilinear, FT::f_box, FT::f_gaussian, FT::f_bspline, FT::f_catmullrom, FT::f_mitchell}) {
@@ -176,29 +179,65 @@ struct TurnedStrip {
     {
         const int m = kN - 1;
         switch (r) {
-            case 1: gx = m - y; gy = x; break;
-            case 2: gx = m - x; gy = m - y; break;
-            case 3: gx = y; gy = m - x; break;
-            default: gx = x; gy = y; break;
+        case 1:
+            gx = m - y;
+            gy = x;
+            break;
+        case 2:
+            gx = m - x;
+            gy = m - y;
+            break;
+        case 3:
+            gx = y;
+            gy = m - x;
+            break;
+        default:
+            gx = x;
+            gy = y;
+            break;
         }
     }
     // Linear part of the turn, for footprints and tangent vectors.
     static void turnVector(int r, float a, float b, float& x, float& y)
     {
         switch (r) {
-            case 1: x = b; y = -a; break;
-            case 2: x = -a; y = -b; break;
-            case 3: x = -b; y = a; break;
-            default: x = a; y = b; break;
+        case 1:
+            x = b;
+            y = -a;
+            break;
+        case 2:
+            x = -a;
+            y = -b;
+            break;
+        case 3:
+            x = -b;
+            y = a;
+            break;
+        default:
+            x = a;
+            y = b;
+            break;
         }
     }
     static void turnPoint(int r, float u, float v, float& x, float& y)
     {
         switch (r) {
-            case 1: x = v; y = 1 - u; break;
-            case 2: x = 1 - u; y = 1 - v; break;
-            case 3: x = 1 - v; y = u; break;
-            default: x = u; y = v; break;
+        case 1:
+            x = v;
+            y = 1 - u;
+            break;
+        case 2:
+            x = 1 - u;
+            y = 1 - v;
+            break;
+        case 3:
+            x = 1 - v;
+            y = u;
+            break;
+        default:
+            x = u;
+            y = v;
+            break;
         }
     }
 
@@ -215,17 +254,17 @@ struct TurnedStrip {
         layout.numChannels = 2;
         if (tanvec) layout.edgeFilterMode = Ptex::efm_tanvec;
         const int t0 = turns[0], t1 = turns[1];
-        return MemoryTexture::create(
-            layout, {makeFaceInfo(kRes, kRes, adj0, edges0), makeFaceInfo(kRes, kRes, adj1, edges1)},
-            [t0, t1, tanvec](int f, int x, int y, int c) {
-                const int r = f == 0 ? t0 : t1;
-                int gx, gy;
-                geometricTexel(r, x, y, gx, gy);
-                if (!tanvec) return content(f, gx, gy, c);
-                float vx, vy;
-                turnVector(r, content(f, gx, gy, 0), content(f, gx, gy, 1), vx, vy);
-                return c == 0 ? vx : vy;
-            });
+        return MemoryTexture::create(layout,
+                                     {makeFaceInfo(kRes, kRes, adj0, edges0), makeFaceInfo(kRes, kRes, adj1, edges1)},
+                                     [t0, t1, tanvec](int f, int x, int y, int c) {
+                                         const int r = f == 0 ? t0 : t1;
+                                         int gx, gy;
+                                         geometricTexel(r, x, y, gx, gy);
+                                         if (!tanvec) return content(f, gx, gy, c);
+                                         float vx, vy;
+                                         turnVector(r, content(f, gx, gy, 0), content(f, gx, gy, 1), vx, vy);
+                                         return c == 0 ? vx : vy;
+                                     });
     }
 };
 

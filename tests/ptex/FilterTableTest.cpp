@@ -69,8 +69,8 @@ int checkTable(const fs::path& table, bool premultiply)
             if (field.empty()) continue;
             const float ref = std::strtof(field.c_str(), nullptr);
             const float ours = result[size_t(c)];
-            const bool ok = std::isnan(ref) ? std::isnan(ours)
-                                            : std::fabs(ours - ref) <= 1e-5f * std::fabs(ref) + 1e-6f;
+            const bool ok =
+                std::isnan(ref) ? std::isnan(ours) : std::fabs(ours - ref) <= 1e-5f * std::fabs(ref) + 1e-6f;
             if (!ok && ++mismatches <= 5)
                 ADD_FAILURE() << table.filename().string() << ":" << lineNo << " r" << c << ": ours " << ours
                               << ", expected " << ref << "\n  " << line;

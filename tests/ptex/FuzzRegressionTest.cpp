@@ -22,13 +22,11 @@ std::string writeQuadFile(const std::string& name)
     Ptex::String error;
     PtexPtr<PtexWriter> writer(PtexWriter::open(path.c_str(), Ptex::mt_quad, Ptex::dt_uint8, 1, -1, 2, error));
     EXPECT_TRUE(writer) << error;
-    if (!writer)
-        return path;
+    if (!writer) return path;
     int adj0[4] = {-1, 1, -1, -1}, adj1[4] = {-1, -1, -1, 0};
     int edges[4] = {0, 3, 0, 1};
     std::vector<uint8_t> texels(16);
-    for (size_t i = 0; i < texels.size(); ++i)
-        texels[i] = static_cast<uint8_t>(i * 16);
+    for (size_t i = 0; i < texels.size(); ++i) texels[i] = static_cast<uint8_t>(i * 16);
     EXPECT_TRUE(writer->writeFace(0, Ptex::FaceInfo(Ptex::Res(2, 2), adj0, edges), texels.data()));
     EXPECT_TRUE(writer->writeFace(1, Ptex::FaceInfo(Ptex::Res(2, 2), adj1, edges), texels.data()));
     EXPECT_TRUE(writer->close(error)) << error;
@@ -40,8 +38,7 @@ void patchU32(const std::string& path, std::streamoff offset, uint32_t value)
 {
     std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
     char bytes[4];
-    for (int i = 0; i < 4; ++i)
-        bytes[i] = static_cast<char>((value >> (8 * i)) & 0xff);
+    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((value >> (8 * i)) & 0xff);
     file.seekp(offset);
     file.write(bytes, 4);
 }

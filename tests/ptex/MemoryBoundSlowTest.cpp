@@ -40,8 +40,8 @@ std::string writeLargeTexture()
     fs::create_directories(tarsk::test::scratchDir());
     const std::string path = tarsk::test::scratchDir() + "/MemoryBound.ptx";
     Ptex::String error;
-    PtexPtr<PtexWriter> writer(PtexWriter::open(path.c_str(), Ptex::mt_quad, Ptex::dt_float, kChannels, -1, kFaces,
-                                                error, false));
+    PtexPtr<PtexWriter> writer(
+        PtexWriter::open(path.c_str(), Ptex::mt_quad, Ptex::dt_float, kChannels, -1, kFaces, error, false));
     EXPECT_TRUE(writer) << error;
     if (!writer) return path;
     const int n = 1 << kLog2;
@@ -49,7 +49,8 @@ std::string writeLargeTexture()
     for (int f = 0; f < kFaces; ++f) {
         for (int v = 0; v < n; ++v)
             for (int u = 0; u < n; ++u)
-                for (int c = 0; c < kChannels; ++c) texels[(size_t(v) * n + u) * kChannels + c] = texelValue(f, u, v, c);
+                for (int c = 0; c < kChannels; ++c)
+                    texels[(size_t(v) * n + u) * kChannels + c] = texelValue(f, u, v, c);
         EXPECT_TRUE(writer->writeFace(f, Ptex::FaceInfo(Ptex::Res(kLog2, kLog2)), texels.data()));
     }
     EXPECT_TRUE(writer->close(error)) << error;
@@ -99,7 +100,8 @@ TEST(MemoryBound, HeldTextureStaysWithinTheLimit)
     EXPECT_GE(decoded / 2, 200u << 20);
     EXPECT_GE(peakMemUsed, kMaxMem / 2) << "the cache was actually used";
     // Without eviction the held texture would keep all 208 MB resident.
-    EXPECT_LE(peakResidentGrowth, kMaxMem + (24u << 20)) << "resident set grew by " << (peakResidentGrowth >> 20) << " MB";
+    EXPECT_LE(peakResidentGrowth, kMaxMem + (24u << 20))
+        << "resident set grew by " << (peakResidentGrowth >> 20) << " MB";
     float pixel[kChannels];
     tx->getPixel(3, 1000, 20, pixel, 0, kChannels);
     EXPECT_EQ(pixel[1], texelValue(3, 1000, 20, 1));

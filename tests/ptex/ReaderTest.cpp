@@ -235,7 +235,9 @@ TEST(Reader, PremultiplicationAppliesToLevelZeroAndConstants)
     texDesc.alphaChannel = 3;
     texDesc.faces = tarsk::test::quadGrid(2, 1, Ptex::Res(3, 3));
     texDesc.faces[1].constant = true;
-    texDesc.texel = [](int f, int u, int v, int c) { return c == 3 ? float(u + v) / 14.f : float(f + u * v + c) / 60.f; };
+    texDesc.texel = [](int f, int u, int v, int c) {
+        return c == 3 ? float(u + v) / 14.f : float(f + u * v + c) / 60.f;
+    };
     const std::string path = writeLayout("alpha.ptx", texDesc);
     Ptex::String error;
     PtexPtr<PtexTexture> plain(PtexTexture::open(path.c_str(), error, false));

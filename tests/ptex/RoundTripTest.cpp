@@ -117,8 +117,8 @@ TEST(RoundTrip, EveryTypeChannelCountAlphaAndShapeReadsBack)
                                             face.res.v(), P);
                             expected = filled;
                         }
-                        ASSERT_EQ(texels, expected) << "face " << f << " mt " << mt << " dt " << dt << " alpha "
-                                                    << alpha;
+                        ASSERT_EQ(texels, expected)
+                            << "face " << f << " mt " << mt << " dt " << dt << " alpha " << alpha;
                     }
                 }
             }

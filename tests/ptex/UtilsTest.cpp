@@ -29,7 +29,8 @@ float bitsFloat(uint32_t b)
 
 // An 8x8 single-channel image whose top-left 2x2 block is (a b / c d) and whose other texels
 // are `rest`; returns the first texel of its 2x2 box reduction.
-template <typename T> T firstReduced(T a, T b, T c, T d, T rest, Ptex::DataType dt)
+template <typename T>
+T firstReduced(T a, T b, T c, T d, T rest, Ptex::DataType dt)
 {
     std::vector<T> image(64, rest);
     image[0] = a;
@@ -74,8 +75,8 @@ TEST(Utils, TriangleReductionAveragesTheFourSubTriangles)
     PtexUtils::reduceTri(image, 16, 4, 4, out, 8, Ptex::dt_float, 1);
     for (int j = 0; j < 2; ++j)
         for (int i = 0; i < 2; ++i) {
-            const float expected = 0.25f * (((s(2 * i, 2 * j) + s(2 * i + 1, 2 * j)) + s(2 * i, 2 * j + 1)) +
-                                            s(3 - 2 * j, 3 - 2 * i));
+            const float expected =
+                0.25f * (((s(2 * i, 2 * j) + s(2 * i + 1, 2 * j)) + s(2 * i, 2 * j + 1)) + s(3 - 2 * j, 3 - 2 * i));
             EXPECT_EQ(out[j * 2 + i], expected) << i << "," << j;
         }
     // A constant triangle stays constant at every level.
@@ -137,8 +138,7 @@ TEST(Utils, DifferenceCodingRunsAcrossPlanes)
     const uint8_t texels[12] = {0, 7, 14, 21, 28, 35, 42, 49, 56, 63, 70, 77};
     uint8_t planar[12];
     PtexUtils::deinterleave(texels, 6, 2, 2, planar, 2, Ptex::dt_uint8, 3);
-    EXPECT_EQ(std::vector<int>(planar, planar + 12),
-              (std::vector<int>{0, 21, 42, 63, 7, 28, 49, 70, 14, 35, 56, 77}));
+    EXPECT_EQ(std::vector<int>(planar, planar + 12), (std::vector<int>{0, 21, 42, 63, 7, 28, 49, 70, 14, 35, 56, 77}));
     PtexUtils::encodeDifference(planar, 12, Ptex::dt_uint8);
     EXPECT_EQ(std::vector<int>(planar, planar + 12),
               (std::vector<int>{0, 21, 21, 21, 200, 21, 21, 21, 200, 21, 21, 21}));

@@ -42,11 +42,11 @@ TEST(WriterErrors, OpenRejectsBadArguments)
     for (const Case& c : cases) {
         for (bool edit : {false, true}) {
             Ptex::String error = "untouched";
-            PtexWriter* writer =
-                edit ? PtexWriter::edit(path.c_str(), false, Ptex::MeshType(c.mt), Ptex::DataType(c.dt), c.nchannels,
-                                        c.alphachan, c.nfaces, error)
-                     : PtexWriter::open(path.c_str(), Ptex::MeshType(c.mt), Ptex::DataType(c.dt), c.nchannels,
-                                        c.alphachan, c.nfaces, error);
+            PtexWriter* writer = edit
+                                     ? PtexWriter::edit(path.c_str(), false, Ptex::MeshType(c.mt), Ptex::DataType(c.dt),
+                                                        c.nchannels, c.alphachan, c.nfaces, error)
+                                     : PtexWriter::open(path.c_str(), Ptex::MeshType(c.mt), Ptex::DataType(c.dt),
+                                                        c.nchannels, c.alphachan, c.nfaces, error);
             EXPECT_EQ(writer, nullptr);
             EXPECT_EQ(error, c.message);
         }
@@ -104,8 +104,8 @@ TEST(WriterErrors, FaceErrorsAreRecordedAndFailTheClose)
             Ptex::FaceInfo info(c.res);
             info.adjfaces[1] = c.adjacent;
             const void* data = c.nullData ? nullptr : texels;
-            const bool written = constant ? writer->writeConstantFace(c.faceid, info, data)
-                                          : writer->writeFace(c.faceid, info, data);
+            const bool written =
+                constant ? writer->writeConstantFace(c.faceid, info, data) : writer->writeFace(c.faceid, info, data);
             EXPECT_FALSE(written) << c.message;
             // Once an error is recorded, further writes are refused.
             EXPECT_FALSE(writer->writeFace(1, Ptex::FaceInfo(Ptex::Res(1, 1)), texels));
@@ -182,8 +182,8 @@ TEST(WriterErrors, CloseTwiceAndUnwritableTargets)
     // A missing directory is noticed at close.
     const std::string missing = scratchPath("nodir") + "/x.ptx";
     writer = openQuad(missing);
-    EXPECT_EQ(closeWith(writer), "Can't write to ptex file: " + missing + ".new\nNo such file or directory\nPtex file: " +
-                                     missing);
+    EXPECT_EQ(closeWith(writer),
+              "Can't write to ptex file: " + missing + ".new\nNo such file or directory\nPtex file: " + missing);
 
     // The target is a non-empty directory: the rename fails, nothing is left behind.
     const std::string dirTarget = scratchPath("dir_target.ptx");

@@ -23,21 +23,18 @@ TEST(SharedListConcurrency, HandlesFetchedAndReleasedFromManyThreads)
             long sum = 0;
             for (int round = 0; round < kRounds; ++round) {
                 ListRef<int32_t> ref = faces.getIntList(0.0);
-                for (int32_t i = 0; i < ref.count; ++i)
-                    sum += ref.data[i];
+                for (int32_t i = 0; i < ref.count; ++i) sum += ref.data[i];
                 ref.release();
             }
             log.reportInfo("thread %d sum %ld", t, sum);
         });
     }
-    for (std::thread& thread : threads)
-        thread.join();
+    for (std::thread& thread : threads) thread.join();
 
     ListRef<int32_t> ref = faces.getIntList(0.0);
     EXPECT_EQ(ref.owner->useCount(), 2) << "every handle gave its reference back";
     ref.release();
     const auto messages = log.messages();
     ASSERT_EQ(messages.size(), static_cast<size_t>(kThreads));
-    for (const auto& message : messages)
-        EXPECT_NE(message.text.find("sum 18000"), std::string::npos) << message.text;
+    for (const auto& message : messages) EXPECT_NE(message.text.find("sum 18000"), std::string::npos) << message.text;
 }

@@ -26,7 +26,10 @@ public:
 
 struct ListDeleter {
     const TarskParameterListDesc* desc;
-    void operator()(TarskParameterList* list) const { const_cast<TarskParameterListDesc*>(desc)->deleteParameterList(list); }
+    void operator()(TarskParameterList* list) const
+    {
+        const_cast<TarskParameterListDesc*>(desc)->deleteParameterList(list);
+    }
 };
 
 class ParameterListTest : public ::testing::Test {
@@ -109,15 +112,15 @@ TEST_F(ParameterListTest, RefusalsChangeNothingAndSayWhy)
         TarskParameterType kind;
     };
     const Case refused[] = {
-        {"nosuch", TARSK_PARAM_INT},          // unknown name
-        {"count", TARSK_PARAM_FLOAT},         // float for an int
-        {"scale", TARSK_PARAM_INT},           // int for a float
-        {"file", TARSK_PARAM_INT},            // int for a string
-        {"flag", TARSK_PARAM_FLOAT},          // float for a bool
-        {"indices", TARSK_PARAM_VECTOR_LIST}, // wrong list kind
+        {"nosuch", TARSK_PARAM_INT},           // unknown name
+        {"count", TARSK_PARAM_FLOAT},          // float for an int
+        {"scale", TARSK_PARAM_INT},            // int for a float
+        {"file", TARSK_PARAM_INT},             // int for a string
+        {"flag", TARSK_PARAM_FLOAT},           // float for a bool
+        {"indices", TARSK_PARAM_VECTOR_LIST},  // wrong list kind
         {"points", TARSK_PARAM_INT_LIST},
-        {"color", TARSK_PARAM_INT},           // outputs are not set
-        {"count", TARSK_PARAM_NONE},          // no value at all
+        {"color", TARSK_PARAM_INT},   // outputs are not set
+        {"count", TARSK_PARAM_NONE},  // no value at all
     };
     for (const Case& c : refused) {
         TarskPluginParameter param(c.name);
@@ -195,7 +198,7 @@ TEST_F(ParameterListTest, ListValuesOutliveTheSceneCopyAndTheHandles)
 
 TEST_F(ParameterListTest, OutputsAreBoundNotSet)
 {
-    auto* fakeTexture = reinterpret_cast<TextureInterface*>(&count);   // only compared, never used
+    auto* fakeTexture = reinterpret_cast<TextureInterface*>(&count);  // only compared, never used
     EXPECT_EQ(list->getOutputParam("color"), nullptr);
     list->setOutputParamCache("color", fakeTexture);
     EXPECT_EQ(list->getOutputParam("color"), fakeTexture);

@@ -11,7 +11,9 @@ namespace {
 
 class NamedDesc : public TarskPluginDesc {
 public:
-    NamedDesc(const char* name, uint64_t id, TarskParameterListDesc* params) : TarskPluginDesc(params), name(name), id(id) {}
+    NamedDesc(const char* name, uint64_t id, TarskParameterListDesc* params)
+        : TarskPluginDesc(params), name(name), id(id)
+    {}
     uint64_t getPluginID() override { return id; }
     PluginBase* newPlugin(TarskPluginHost*) override { return nullptr; }
     void deletePlugin(PluginBase*) override {}

@@ -105,7 +105,7 @@ TEST(TarskPluginParameter, ListRefsShareStorageThatOutlivesEveryRelease)
     EXPECT_EQ(second.data, nullptr);
     EXPECT_EQ(second.owner, nullptr);
     EXPECT_EQ(second.count, 0);
-    second.release();   // releasing an empty handle does nothing
+    second.release();  // releasing an empty handle does nothing
 
     // The plug-in releases at once and keeps the element pointer: the parameter keeps it alive.
     ListOwner* owner = first.owner;

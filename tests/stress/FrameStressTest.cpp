@@ -44,8 +44,7 @@ long residentKb()
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::atol(line.c_str() + 6);
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
     return 0;
 }
 
@@ -81,8 +80,7 @@ void writeGarbage(const std::string& path, int frame)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << "Ptex";  // the right magic, then nonsense
-    for (int i = 0; i < 300; ++i)
-        out.put(static_cast<char>((i * 131 + frame) & 0xff));
+    for (int i = 0; i < 300; ++i) out.put(static_cast<char>((i * 131 + frame) & 0xff));
 }
 
 nlohmann::json sceneDoc(const std::string& texturePath, int frames)
@@ -132,8 +130,7 @@ std::vector<ShadingPoint> makePoints(const tarsk::host::Scene& scene)
 std::vector<TUtils::Color> freshSingleThreaded(const tarsk::host::Scene& scene, std::vector<ShadingPoint> points,
                                                double time)
 {
-    for (ShadingPoint& p : points)
-        p.thread = 0;
+    for (ShadingPoint& p : points) p.thread = 0;
     tarsk::host::SceneSession session(scene, TARSK_PLUGIN_PATH, 1, false);
     session.renderBegin();
     session.frameBegin(time);
@@ -197,8 +194,7 @@ TEST(FrameStress, ManyFramesWithChangingFilesAndParametersMatchFreshRuns)
             for (const TUtils::Color& c : colors)
                 ASSERT_NEAR(c.r, red, 1e-4f) << "the frame after the rewrite does not show the new file";
         }
-        if (frame == 11)
-            baselineKb = residentKb();
+        if (frame == 11) baselineKb = residentKb();
     }
     session.renderEnd();
 

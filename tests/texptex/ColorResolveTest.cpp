@@ -47,7 +47,7 @@ TEST(ColorResolve, ExplicitChannelsOutsideTheFileGiveFullComponents)
     ColorSettings s = linearAuto(3, -1);
     s.autoColor = false;
     s.rChannel = -1;
-    s.gChannel = 3;   // equal to n
+    s.gChannel = 3;  // equal to n
     s.bChannel = 0;
     const Color out = resolveColor(kChannels, s);
     EXPECT_EQ(out.r, 1.0f);
@@ -92,7 +92,7 @@ TEST(ColorResolve, AlphaFromChannelsOrLuminanceOfTheConvertedColour)
     EXPECT_EQ(resolveColor(red, s).a, 0.0f);
     s.alphaType = 2;
     EXPECT_FLOAT_EQ(resolveColor(red, s).a, 0.3f);
-    s.alphaType = 1;   // automatic alpha, no alpha channel: luminance
+    s.alphaType = 1;  // automatic alpha, no alpha channel: luminance
     EXPECT_FLOAT_EQ(resolveColor(green, s).a, 0.59f);
 
     // Alpha from a channel is never converted; luminance uses the converted colour.
@@ -110,6 +110,6 @@ TEST(ColorResolve, AlphaFromChannelsOrLuminanceOfTheConvertedColour)
     s.alphaType = 1;
     s.aChannel = 0;
     EXPECT_EQ(resolveColor(rgba, s).a, 0.5f);
-    s.aChannel = 4;   // outside the file: luminance
+    s.aChannel = 4;  // outside the file: luminance
     EXPECT_NEAR(resolveColor(rgba, s).a, 0.21404f, 1e-5f);
 }

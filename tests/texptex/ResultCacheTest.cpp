@@ -16,8 +16,7 @@ TEST(ResultCache, GrowsInStepsOfThirtyAndEmptiesSkippedSlots)
     cache.store(29, 8, red);
     EXPECT_EQ(cache.count, 30);
     EXPECT_EQ(cache.capacity, 30);
-    for (int32_t slot = 1; slot < 29; ++slot)
-        EXPECT_EQ(cache.entries[slot].key, 0u) << slot;
+    for (int32_t slot = 1; slot < 29; ++slot) EXPECT_EQ(cache.entries[slot].key, 0u) << slot;
     cache.store(30, 9, red);
     EXPECT_EQ(cache.capacity, 60) << "a multiple of 30 grows by a whole step";
     EXPECT_EQ(cache.count, 31);
@@ -73,7 +72,8 @@ TEST(ResultCache, EveryThreadsCacheHasItsOwnAlignedBlock)
         EXPECT_EQ(caches[i]->capacity, 0);
         EXPECT_EQ(caches[i]->step, 30);
         for (int j = 0; j < i; ++j)
-            EXPECT_GE(std::abs(reinterpret_cast<intptr_t>(caches[i].get()) - reinterpret_cast<intptr_t>(caches[j].get())),
-                      128);
+            EXPECT_GE(
+                std::abs(reinterpret_cast<intptr_t>(caches[i].get()) - reinterpret_cast<intptr_t>(caches[j].get())),
+                128);
     }
 }

@@ -33,8 +33,7 @@ TEST(ShadingGeometry, SolveInPlaneInvertsRandomFrames)
         const Vec3f e1{coord(rng), coord(rng), coord(rng)}, e2{coord(rng), coord(rng), coord(rng)};
         const float a = coord(rng), b = coord(rng);
         float s1, s2;
-        if (!solveInPlane(e1, e2, e1 * a + e2 * b, s1, s2))
-            continue;
+        if (!solveInPlane(e1, e2, e1 * a + e2 * b, s1, s2)) continue;
         // The solve uses one axis pair only, so its accuracy follows that pair's condition.
         EXPECT_NEAR(s1, a, 2e-2f * (1 + std::fabs(a) + std::fabs(b)));
         EXPECT_NEAR(s2, b, 2e-2f * (1 + std::fabs(a) + std::fabs(b)));
@@ -62,12 +61,10 @@ TEST(ShadingGeometry, Invert3GivesTheInverseOrZeros)
     float m[9] = {2, 0, 0, 0, 4, 0, 1, 0, 1};
     invert3(m);
     const float expected[9] = {0.5f, 0, 0, 0, 0.25f, 0, -0.5f, 0, 1};
-    for (int i = 0; i < 9; ++i)
-        EXPECT_EQ(m[i], expected[i]) << i;
+    for (int i = 0; i < 9; ++i) EXPECT_EQ(m[i], expected[i]) << i;
     float singular[9] = {1, 2, 3, 2, 4, 6, 0, 1, 0};
     invert3(singular);
-    for (float x : singular)
-        EXPECT_EQ(x, 0.0f);
+    for (float x : singular) EXPECT_EQ(x, 0.0f);
 }
 
 TEST(ShadingGeometry, ProjectionRemovesTheNormalComponent)
@@ -118,8 +115,8 @@ TEST(ShadingGeometry, PlanarSolverMatchesSolveInPlaneBitForBit)
     std::mt19937 rng(11);
     std::uniform_real_distribution<float> coord(-4.0f, 4.0f);
     std::uniform_int_distribution<int> pick(0, 9);
-    const float specials[] = {0.0f, -0.0f, 1e-4f, std::numeric_limits<float>::infinity(),
-                              std::numeric_limits<float>::quiet_NaN(), 3e38f};
+    const float specials[] = {
+        0.0f, -0.0f, 1e-4f, std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN(), 3e38f};
     auto component = [&]() {
         const int k = pick(rng);
         return k < 6 ? specials[k] : coord(rng);
@@ -129,12 +126,9 @@ TEST(ShadingGeometry, PlanarSolverMatchesSolveInPlaneBitForBit)
     for (int i = 0; i < 20000; ++i) {
         Vec3f e1{coord(rng), coord(rng), coord(rng)}, e2{coord(rng), coord(rng), coord(rng)};
         // Often flatten an axis or drop in special values so that later pairs get their turn.
-        if (pick(rng) < 4)
-            e1.x = e2.x = 0.0f;
-        if (pick(rng) < 3)
-            e1.y = e2.y = 0.0f;
-        if (pick(rng) < 1)
-            e1.z = component();
+        if (pick(rng) < 4) e1.x = e2.x = 0.0f;
+        if (pick(rng) < 3) e1.y = e2.y = 0.0f;
+        if (pick(rng) < 1) e1.z = component();
         const Vec3f d{component(), coord(rng), coord(rng)};
         PlanarSolver solver;
         float s1, s2;

@@ -23,8 +23,7 @@ TEST(TexPtexEvalConcurrency, ThreadsAgreeWithASingleThreadedRun)
         float wA, wB;
     };
     std::vector<Point> points;
-    for (int i = 0; i < numPoints; ++i)
-        points.push_back({i % 5, unit(rng), unit(rng)});
+    for (int i = 0; i < numPoints; ++i) points.push_back({i % 5, unit(rng), unit(rng)});
 
     for (int filterType : {0, 1}) {
         std::vector<Color> expected;
@@ -53,7 +52,7 @@ TEST(TexPtexEvalConcurrency, ThreadsAgreeWithASingleThreadedRun)
             // Contexts are made before the threads start: the harness is not itself thread safe.
             std::vector<std::vector<ShadingContext>> contexts(static_cast<size_t>(numThreads));
             for (int thread = 0; thread < numThreads; ++thread) {
-                for (int pass = 0; pass < 2; ++pass) {   // the second pass is answered by the cache
+                for (int pass = 0; pass < 2; ++pass) {  // the second pass is answered by the cache
                     for (int i = 0; i < numPoints; ++i) {
                         ShadingContext c = h.contextAtWeights(points[i].t, points[i].wA, points[i].wB, thread);
                         c.dPdx = {0.05f, 0, 0};
@@ -67,17 +66,16 @@ TEST(TexPtexEvalConcurrency, ThreadsAgreeWithASingleThreadedRun)
             std::vector<std::thread> workers;
             for (int thread = 0; thread < numThreads; ++thread) {
                 workers.emplace_back([&, thread] {
-                    for (ShadingContext& c : contexts[thread])
-                        results[thread].push_back(h.tex().evalColor(c));
+                    for (ShadingContext& c : contexts[thread]) results[thread].push_back(h.tex().evalColor(c));
                 });
             }
-            for (auto& worker : workers)
-                worker.join();
+            for (auto& worker : workers) worker.join();
             for (int thread = 0; thread < numThreads; ++thread) {
                 ASSERT_EQ(results[thread].size(), 2u * numPoints);
                 for (int i = 0; i < 2 * numPoints; ++i)
                     ASSERT_EQ(results[thread][i], expected[i % numPoints])
-                        << "filter " << filterType << ", " << numThreads << " threads, thread " << thread << ", point " << i;
+                        << "filter " << filterType << ", " << numThreads << " threads, thread " << thread << ", point "
+                        << i;
             }
             h.end();
         }

@@ -13,13 +13,10 @@ using TUtils::ShadingContext;
 
 namespace {
 
-constexpr int kLog2 = 6;                 // 64 x 64 texels per face
-constexpr float kTexel = 1.0f / 64.0f;   // how closely a texel centre tells (u, v)
+constexpr int kLog2 = 6;                // 64 x 64 texels per face
+constexpr float kTexel = 1.0f / 64.0f;  // how closely a texel centre tells (u, v)
 
-bool isWhite(const Color& c)
-{
-    return c.r == 1 && c.g == 1 && c.b == 1 && c.a == 1;
-}
+bool isWhite(const Color& c) { return c.r == 1 && c.g == 1 && c.b == 1 && c.a == 1; }
 
 Vector3f lerp3(Vector3f a, Vector3f b, float t)
 {
@@ -38,8 +35,13 @@ void expectAt(Harness& h, int t, Vector3f p, int faceId, float u, float v, float
 // A quad (face 0, Ptex id 0) and beside it a pentagon with centre (2, 2) (Ptex ids 1 ... 5).
 MeshLists quadAndPentagon()
 {
-    return fanMesh({{0, 0, 0}, {4, 0, 0}, {5, 3, 0}, {2, 5, 0}, {-1, 2, 0},      // pentagon 0 ... 4
-                    {0, -3, 0}, {4, -3, 0}},                                     // quad below it
+    return fanMesh({{0, 0, 0},
+                    {4, 0, 0},
+                    {5, 3, 0},
+                    {2, 5, 0},
+                    {-1, 2, 0},  // pentagon 0 ... 4
+                    {0, -3, 0},
+                    {4, -3, 0}},  // quad below it
                    {{5, 6, 1, 0}, {0, 1, 2, 3, 4}});
 }
 
@@ -54,15 +56,14 @@ TEST(TexPtexEval, TriangleFileCornersAndRandomPointsOnRandomMeshes)
     std::vector<Vector3f> vertices;
     std::vector<std::vector<int32_t>> triangles;
     for (int t = 0; t < numTriangles; ++t) {
-        for (int k = 0; k < 3; ++k)
-            vertices.push_back({coord(rng), coord(rng), coord(rng)});
+        for (int k = 0; k < 3; ++k) vertices.push_back({coord(rng), coord(rng), coord(rng)});
         triangles.push_back({3 * t, 3 * t + 1, 3 * t + 2});
     }
     const MeshLists lists = fanMesh(vertices, triangles);
     const std::string path = writeIdTexture("eval-tri.ptx", false, numTriangles, kLog2);
     for (float offset : {0.0f, 10.0f}) {
         Harness h(1);
-        h.geometry.offset = {offset, -offset, 0.5f * offset};   // world space is mesh space moved
+        h.geometry.offset = {offset, -offset, 0.5f * offset};  // world space is mesh space moved
         h.setString("ptex_file", path.c_str());
         h.setMesh(lists);
         h.begin();
@@ -73,9 +74,9 @@ TEST(TexPtexEval, TriangleFileCornersAndRandomPointsOnRandomMeshes)
             expectAt(h, t, v2, t, 0, 1, 2 * kTexel);
             for (int i = 0; i < 20; ++i) {
                 float a = unit(rng), b = unit(rng);
-                if (a + b > 1)
-                    a = 1 - a, b = 1 - b;
-                const Vector3f p{v0.x + a * (v1.x - v0.x) + b * (v2.x - v0.x), v0.y + a * (v1.y - v0.y) + b * (v2.y - v0.y),
+                if (a + b > 1) a = 1 - a, b = 1 - b;
+                const Vector3f p{v0.x + a * (v1.x - v0.x) + b * (v2.x - v0.x),
+                                 v0.y + a * (v1.y - v0.y) + b * (v2.y - v0.y),
                                  v0.z + a * (v1.z - v0.z) + b * (v2.z - v0.z)};
                 // Texel centroids sit within 2/3 texel of any point of their small triangle.
                 expectAt(h, t, p, t, a, b, kTexel + 1e-3f);
@@ -96,8 +97,10 @@ TEST(TexPtexEval, QuadFileParallelogramsMapLinearlyWithAndWithoutReversal)
     for (int q = 0; q < numQuads; ++q) {
         const Vector3f o{coord(rng), coord(rng), coord(rng)};
         const Vector3f a{coord(rng), coord(rng), coord(rng)}, b{coord(rng), coord(rng), coord(rng)};
-        vertices.insert(vertices.end(), {o, {o.x + a.x, o.y + a.y, o.z + a.z},
-                                         {o.x + a.x + b.x, o.y + a.y + b.y, o.z + a.z + b.z}, {o.x + b.x, o.y + b.y, o.z + b.z}});
+        vertices.insert(vertices.end(), {o,
+                                         {o.x + a.x, o.y + a.y, o.z + a.z},
+                                         {o.x + a.x + b.x, o.y + a.y + b.y, o.z + a.z + b.z},
+                                         {o.x + b.x, o.y + b.y, o.z + b.z}});
         quads.push_back({4 * q, 4 * q + 1, 4 * q + 2, 4 * q + 3});
     }
     const MeshLists lists = fanMesh(vertices, quads);
@@ -134,9 +137,9 @@ TEST(TexPtexEval, QuadCornersOfBothRenderTriangles)
     h.setString("ptex_file", writeIdTexture("eval-quad-corners.ptx", true, 1, kLog2).c_str());
     h.setMesh(lists);
     h.begin();
-    expectAt(h, 0, {1, 1, 0}, 0, 1, 1);   // first triangle lacks corner 3: frame at corner 1
+    expectAt(h, 0, {1, 1, 0}, 0, 1, 1);  // first triangle lacks corner 3: frame at corner 1
     expectAt(h, 0, {1, 0, 0}, 0, 1, 0);
-    expectAt(h, 1, {0, 0, 0}, 0, 0, 0);   // second lacks corner 1: frame at corner 3
+    expectAt(h, 1, {0, 0, 0}, 0, 0, 0);  // second lacks corner 1: frame at corner 3
     expectAt(h, 1, {0, 1, 0}, 0, 0, 1);
     h.end();
 
@@ -157,11 +160,12 @@ TEST(TexPtexEval, PentagonSubFacesCentreLinesAndOutside)
 {
     const MeshLists lists = quadAndPentagon();
     Harness h(1);
-    h.setString("ptex_file", writeIdTexture("eval-pentagon.ptx", true, 6, kLog2, {false, true, true, true, true, true}).c_str());
+    h.setString("ptex_file",
+                writeIdTexture("eval-pentagon.ptx", true, 6, kLog2, {false, true, true, true, true, true}).c_str());
     h.setMesh(lists);
     h.begin();
     ASSERT_TRUE(h.tex().ready);
-    const int pentagon = 2;   // its first render triangle; the quad has triangles 0 and 1
+    const int pentagon = 2;  // its first render triangle; the quad has triangles 0 and 1
     const Vector3f centre{2, 2, 0};
     for (int k = 0; k < 5; ++k) {
         const Vector3f corner = lists.vertices[static_cast<size_t>(k)];
@@ -195,8 +199,8 @@ TEST(TexPtexEval, FaceInThePlaneXConstantIsSolvedOnTheOtherAxes)
 
 TEST(TexPtexEval, OutOfRangeAndUnusableInputsAnswerWhite)
 {
-    const MeshLists lists = fanMesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {3, 3, 3}},
-                                    {{0, 1, 2}, {0, 2, 3}, {4, 4, 4}});
+    const MeshLists lists =
+        fanMesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {3, 3, 3}}, {{0, 1, 2}, {0, 2, 3}, {4, 4, 4}});
     Harness h(2);
     h.setString("ptex_file", writeIdTexture("eval-bad-inputs.ptx", false, 3, kLog2).c_str());
     h.setInt("filter_type", 1);
@@ -211,7 +215,7 @@ TEST(TexPtexEval, OutOfRangeAndUnusableInputsAnswerWhite)
     // Thread indices outside the frame's filters.
     ShadingContext c = h.contextAt(0, {0.5f, 0.25f, 0}, 2);
     EXPECT_TRUE(isWhite(h.eval(c)));
-    c.thread = nullptr;   // no thread record: index -1
+    c.thread = nullptr;  // no thread record: index -1
     EXPECT_TRUE(isWhite(h.eval(c)));
 
     // Non-finite hit data give the neutral answer; non-finite differentials give no width.
@@ -224,7 +228,7 @@ TEST(TexPtexEval, OutOfRangeAndUnusableInputsAnswerWhite)
     c.triEdgeB = {inf, 0, 0};
     EXPECT_TRUE(isWhite(h.eval(c)));
     c = h.contextAt(0, {0.5f, 0.25f, 0});
-    c.weightA = 1e30f;   // finite, but so far away that the coordinates overflow
+    c.weightA = 1e30f;  // finite, but so far away that the coordinates overflow
     const Color far = h.eval(c);
     EXPECT_TRUE(std::isfinite(far.r) && std::isfinite(far.g) && std::isfinite(far.b));
     c = h.contextAt(0, {0.5f, 0.25f, 0});
@@ -257,8 +261,8 @@ TEST(TexPtexEval, FaceIdsPastTheFileGiveZeroChannels)
 {
     // Two quads in the mesh, one face in the file: the filter writes nothing for Ptex face 1,
     // and the channels it did not write read as zeros.
-    const MeshLists lists = fanMesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {2, 0, 0}, {2, 1, 0}},
-                                    {{0, 1, 2, 3}, {1, 4, 5, 2}});
+    const MeshLists lists =
+        fanMesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {2, 0, 0}, {2, 1, 0}}, {{0, 1, 2, 3}, {1, 4, 5, 2}});
     for (int filterType : {0, 2}) {
         Harness h(1);
         h.setString("ptex_file", writeIdTexture("eval-short-file.ptx", true, 1, kLog2).c_str());
@@ -283,7 +287,7 @@ TEST(TexPtexEval, HitObjectWithoutTransformIsTheIdentity)
     const Color withTransform = h.eval(c);
     c.geometryObject = nullptr;
     EXPECT_EQ(h.eval(c), withTransform);
-    PluginBase plain;   // offers no GeometryTransform
+    PluginBase plain;  // offers no GeometryTransform
     c.geometryObject = &plain;
     EXPECT_EQ(h.eval(c), withTransform);
     // The texture gives colours only: the vector evaluation keeps the interface's zero.
@@ -307,7 +311,7 @@ TEST(TexPtexEval, CorrectedHitsMoveTheWeightsAlongTheEdges)
     c.flags = ShadingContext::correctHitFlag;
     c.correctionAxis = {0, 0, 1};
     c.hitReference = {100, 100, 100};
-    c.hitPoint = {100 + 0.25 * 2 + 0.125 * 2, 100 + 0.125 * 2, 100 + 0.375};   // plus 0.375 along the axis
+    c.hitPoint = {100 + 0.25 * 2 + 0.125 * 2, 100 + 0.125 * 2, 100 + 0.375};  // plus 0.375 along the axis
     c.cacheSlot = 1;
     c.cacheKey = 77;
     const Color corrected = h.eval(c);
@@ -342,8 +346,7 @@ TEST(TexPtexEval, ResultCacheAnswersRepeatsAndBypassesUnsafeSlotsAndKeys)
     EXPECT_EQ(cache.count, 8);
     EXPECT_EQ(cache.capacity, 30);
     EXPECT_EQ(cache.entries[7].key, 42u);
-    for (int i = 0; i < 7; ++i)
-        EXPECT_EQ(cache.entries[i].key, 0u);
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(cache.entries[i].key, 0u);
     // A repeat is answered from the cache, without the filter: a planted colour shows it.
     const Color planted{0.125f, 0.25f, 0.5f, 1};
     cache.entries[7].color = planted;
@@ -402,8 +405,7 @@ TEST(TexPtexEval, FilterTypeSelectsTheLibraryFilter)
     const MeshLists tri = fanMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}});
     const std::string triPath = writeIdTexture("eval-filters-tri.ptx", false, 1, 4);
     const Color triangleFilter = evalWith(tri, triPath, 1);
-    for (int type : {2, 5, 9, -1})
-        EXPECT_EQ(evalWith(tri, triPath, type), triangleFilter) << type;
+    for (int type : {2, 5, 9, -1}) EXPECT_EQ(evalWith(tri, triPath, type), triangleFilter) << type;
 }
 
 TEST(TexPtexEval, ConstantTexturesFilterToTheirConstant)

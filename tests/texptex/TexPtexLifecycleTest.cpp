@@ -13,15 +13,9 @@ using TUtils::TarskMessageLog;
 
 namespace {
 
-MeshLists oneQuad()
-{
-    return fanMesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2, 3}});
-}
+MeshLists oneQuad() { return fanMesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2, 3}}); }
 
-bool isWhite(const Color& c)
-{
-    return c.r == 1 && c.g == 1 && c.b == 1 && c.a == 1;
-}
+bool isWhite(const Color& c) { return c.r == 1 && c.g == 1 && c.b == 1 && c.a == 1; }
 
 }  // namespace
 
@@ -108,7 +102,7 @@ TEST(TexPtexLifecycle, LoadedFileIsAnnouncedAndFrameEndReleasesEverything)
     EXPECT_EQ(h.tex().filters, nullptr);
     EXPECT_EQ(h.tex().mesh, nullptr);
     EXPECT_TRUE(isWhite(h.evalAt(0, {0.5f, 0.25f, 0})));
-    h.tex().frameEnd(&h.renderer());   // nothing left to release
+    h.tex().frameEnd(&h.renderer());  // nothing left to release
 
     // A frameBegin without frameEnd in between lets the previous frame go first (the leak
     // checker of the sanitizer build sees the rest).
@@ -178,7 +172,7 @@ TEST(TexPtexLifecycle, FrameStartKeepsTheInstanceNotReadyOnBadLists)
     const std::string triPath = writeIdTexture("lifecycle-lists-tri.ptx", false, 2);
     MeshLists good = oneQuad();
 
-    {   // No lists at all.
+    {  // No lists at all.
         Harness h(1);
         h.setString("ptex_file", quadPath.c_str());
         h.begin();
@@ -186,7 +180,7 @@ TEST(TexPtexLifecycle, FrameStartKeepsTheInstanceNotReadyOnBadLists)
         EXPECT_EQ(h.log().count(TarskMessageLog::Level::Error), 1);
         h.end();
     }
-    {   // A triangle-type file still needs "origFacesDegree".
+    {  // A triangle-type file still needs "origFacesDegree".
         Harness h(1);
         h.setString("ptex_file", triPath.c_str());
         MeshLists tri = fanMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}});
@@ -203,7 +197,7 @@ TEST(TexPtexLifecycle, FrameStartKeepsTheInstanceNotReadyOnBadLists)
         EXPECT_TRUE(h.tex().ready);
         h.end();
     }
-    {   // An index past the vertices: the topology is invalid, reported, and not ready.
+    {  // An index past the vertices: the topology is invalid, reported, and not ready.
         Harness h(1);
         h.setString("ptex_file", quadPath.c_str());
         MeshLists bad = good;

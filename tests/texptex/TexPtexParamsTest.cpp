@@ -21,9 +21,9 @@ struct Row {
     const char* name;
     TarskParameterType type;
     bool isOutput;
-    const char* defaultValue;   // as text; null for lists and the output
+    const char* defaultValue;  // as text; null for lists and the output
     int32_t intArg;
-    const char* description;    // null where the table registers none
+    const char* description;  // null where the table registers none
 };
 
 // The table as scenes and hosts must see it, in registration order.
@@ -58,8 +58,9 @@ std::string defaultAsText(const TarskParameterInfo& info)
     case TARSK_PARAM_STRING: return info.defaultString.c_str() ? info.defaultString.c_str() : "(no text)";
     case TARSK_PARAM_INT:
     case TARSK_PARAM_BOOL: return std::to_string(info.defaultInt);
-    case TARSK_PARAM_FLOAT: return std::to_string(static_cast<int>(info.defaultFloat)) +
-                                   (info.defaultFloat == static_cast<int>(info.defaultFloat) ? "" : "+");
+    case TARSK_PARAM_FLOAT:
+        return std::to_string(static_cast<int>(info.defaultFloat)) +
+               (info.defaultFloat == static_cast<int>(info.defaultFloat) ? "" : "+");
     default: return "(none)";
     }
 }
@@ -69,10 +70,7 @@ struct PluginDeleter {
 };
 using Instance = std::unique_ptr<PluginBase, PluginDeleter>;
 
-TexPtex* asTexPtex(PluginBase* plugin)
-{
-    return static_cast<TexPtex*>(static_cast<Plugin*>(plugin));
-}
+TexPtex* asTexPtex(PluginBase* plugin) { return static_cast<TexPtex*>(static_cast<Plugin*>(plugin)); }
 
 }  // namespace
 
@@ -146,13 +144,19 @@ TEST(TexPtex, SceneValuesReachEveryBoundMember)
         const int32_t* member;
     };
     const IntCase ints[] = {
-        {"filter_type", 3, &tex.filter_type}, {"cache_size", 64, &tex.cache_size},
-        {"r_channel", 5, &tex.r_channel},     {"g_channel", 6, &tex.g_channel},
-        {"b_channel", 7, &tex.b_channel},     {"a_channel", 8, &tex.a_channel},
-        {"alpha_type", 2, &tex.alpha_type},   {"color_space", 2, &tex.color_space},
+        {"filter_type", 3, &tex.filter_type},
+        {"cache_size", 64, &tex.cache_size},
+        {"r_channel", 5, &tex.r_channel},
+        {"g_channel", 6, &tex.g_channel},
+        {"b_channel", 7, &tex.b_channel},
+        {"a_channel", 8, &tex.a_channel},
+        {"alpha_type", 2, &tex.alpha_type},
+        {"color_space", 2, &tex.color_space},
         // bool parameters: any non-zero int counts as true, and readers see it as stored
-        {"lerp", 2, &tex.lerp},               {"reverse_vertices", -1, &tex.reverse_vertices},
-        {"auto_color", 0, &tex.auto_color},   {"auto_alpha", 77, &tex.auto_alpha},
+        {"lerp", 2, &tex.lerp},
+        {"reverse_vertices", -1, &tex.reverse_vertices},
+        {"auto_color", 0, &tex.auto_color},
+        {"auto_alpha", 77, &tex.auto_alpha},
     };
     for (const IntCase& c : ints) {
         TarskPluginParameter param(c.name);

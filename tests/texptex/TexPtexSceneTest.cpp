@@ -1,15 +1,15 @@
 // The plug-in as a host runs it: tarsk-eval loads tarsk_TexPtex.so, sets a scene's parameters
 // (only "ptex_file" and the mesh, so every other parameter keeps its default) and evaluates
 // POINTS rows made by its --make-points. Face-id textures tell which face and (u, v) each hit got.
-#include "TexPtexHarness.h"
 #include "TestData.h"
+#include "TexPtexHarness.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
-#include <sys/wait.h>
 
 namespace {
 
@@ -26,17 +26,14 @@ std::string slurp(const std::string& path)
     return text.str();
 }
 
-void spill(const std::string& path, const std::string& text)
-{
-    std::ofstream(path) << text;
-}
+void spill(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
 // Runs a command line of plain words (paths of the build tree, no quoting needed).
 Outcome run(const std::string& dir, const std::string& args, const std::string& input = "")
 {
     spill(dir + "/stdin.txt", input);
-    const std::string command =
-        std::string(TARSK_EVAL_PATH) + " " + args + " < " + dir + "/stdin.txt > " + dir + "/stdout.txt 2> " + dir + "/stderr.txt";
+    const std::string command = std::string(TARSK_EVAL_PATH) + " " + args + " < " + dir + "/stdin.txt > " + dir +
+                                "/stdout.txt 2> " + dir + "/stderr.txt";
     Outcome r;
     const int status = std::system(command.c_str());
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -53,8 +50,7 @@ std::vector<Rgba> colours(const std::string& out)
 {
     std::vector<Rgba> result;
     std::istringstream in(out);
-    for (Rgba c; in >> c.r >> c.g >> c.b >> c.a;)
-        result.push_back(c);
+    for (Rgba c; in >> c.r >> c.g >> c.b >> c.a;) result.push_back(c);
     return result;
 }
 
@@ -72,11 +68,12 @@ protected:
     {
         spill(dir + "/mesh.obj", obj);
         const std::string path = dir + "/scene.json";
-        spill(path, "{\"renderer\": {\"threads\": " + std::to_string(threads) + ", \"frame_time\": 0, \"message_log\": " +
-                        (log ? "true" : "false") +
-                        "},\n \"objects\": [{\"name\": \"thing\", \"transform\": [0,-1,0,3, 1,0,0,-2, 0,0,1,7, 0,0,0,1],\n"
-                        "  \"mesh\": {\"obj\": \"mesh.obj\"}, \"texture\": {\"type\": \"TexPtex\", \"ptex_file\": \"" +
-                        ptex + "\"}}]}\n");
+        spill(path,
+              "{\"renderer\": {\"threads\": " + std::to_string(threads) +
+                  ", \"frame_time\": 0, \"message_log\": " + (log ? "true" : "false") +
+                  "},\n \"objects\": [{\"name\": \"thing\", \"transform\": [0,-1,0,3, 1,0,0,-2, 0,0,1,7, 0,0,0,1],\n"
+                  "  \"mesh\": {\"obj\": \"mesh.obj\"}, \"texture\": {\"type\": \"TexPtex\", \"ptex_file\": \"" +
+                  ptex + "\"}}]}\n");
         return path;
     }
 
@@ -92,7 +89,7 @@ protected:
     std::string dir;
 };
 
-constexpr double kTexelCentre = 0.5 / 64;   // u or v of the first texel centre at 64 texels
+constexpr double kTexelCentre = 0.5 / 64;  // u or v of the first texel centre at 64 texels
 
 }  // namespace
 
@@ -101,7 +98,8 @@ TEST_F(TexPtexScene, QuadFileWithAPentagonGivesTheExpectedFacesAndCoordinates)
     // A quad (Ptex face 0) and a pentagon with centre (2, 2) (sub-faces 1 ... 5). Render
     // triangles: the quad's 0 and 1, the pentagon's fan 2, 3, 4.
     const char* obj = "v 0 0 0\nv 4 0 0\nv 5 3 0\nv 2 5 0\nv -1 2 0\nv 0 -3 0\nv 4 -3 0\nf 6 7 2 1\nf 1 2 3 4 5\n";
-    const std::string ptex = texptex_test::writeIdTexture("scene-pentagon.ptx", true, 6, 6, {false, true, true, true, true, true});
+    const std::string ptex =
+        texptex_test::writeIdTexture("scene-pentagon.ptx", true, 6, 6, {false, true, true, true, true, true});
     const std::string s = scene(obj, ptex, 2, true);
     const Outcome r = evaluate(s, "2 0 0 0\n2 1 0 1\n2 0 1 0\n3 0 1 1\n4 0 1 0\n0 0.5 0.5 1\n1 0 1 0\n");
     ASSERT_EQ(r.exitCode, 0) << r.err;

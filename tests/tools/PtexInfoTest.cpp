@@ -45,7 +45,10 @@ bool haveTestData() { return fs::is_directory(TARSK_TESTDATA_DIR); }
 void compare(const json& ours, const json& ref, const std::string& path, std::vector<std::string>& mismatches)
 {
     if (mismatches.size() >= 8) return;
-    auto mismatch = [&]() { mismatches.push_back(path + ": ours " + ours.dump().substr(0, 120) + ", reference " + ref.dump().substr(0, 120)); };
+    auto mismatch = [&]() {
+        mismatches.push_back(path + ": ours " + ours.dump().substr(0, 120) + ", reference " +
+                             ref.dump().substr(0, 120));
+    };
     if (ref.is_object()) {
         if (!ours.is_object() || ours.size() != ref.size()) return mismatch();
         for (auto it = ref.begin(); it != ref.end(); ++it) {
@@ -54,7 +57,8 @@ void compare(const json& ours, const json& ref, const std::string& path, std::ve
         }
     } else if (ref.is_array()) {
         if (!ours.is_array() || ours.size() != ref.size()) return mismatch();
-        for (size_t i = 0; i < ref.size(); ++i) compare(ours[i], ref[i], path + "[" + std::to_string(i) + "]", mismatches);
+        for (size_t i = 0; i < ref.size(); ++i)
+            compare(ours[i], ref[i], path + "[" + std::to_string(i) + "]", mismatches);
     } else if (ref.is_number_float()) {
         if (!ours.is_number()) return mismatch();
         double a = ours.get<double>(), b = ref.get<double>();
@@ -110,7 +114,8 @@ TEST(PtexInfo, TextReportShowsHeaderFacesAndMetaData)
 TEST(PtexInfo, UnreadableFilesFailWithOneErrorLine)
 {
     if (!haveTestData()) GTEST_SKIP() << "reference Ptex data not found at " << TARSK_TESTDATA_DIR;
-    const char* bad[] = {"bad/missing.ptx", "bad/empty.ptx", "bad/bad_version.ptx", "bad/absurd_nfaces.ptx",
+    const char* bad[] = {"bad/missing.ptx",          "bad/empty.ptx",
+                         "bad/bad_version.ptx",      "bad/absurd_nfaces.ptx",
                          "bad/trunc_level_data.ptx", "bad/flip_face_data.ptx"};
     for (const char* name : bad) {
         RunResult run = runInfo(std::string("--json ") + name, true);

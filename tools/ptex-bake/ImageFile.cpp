@@ -15,24 +15,18 @@ namespace tarsk::bake {
 
 using host::HostError;
 
-float srgbToLinear(float c)
-{
-    return c <= 0.04045f ? c / 12.92f : std::pow((c + 0.055f) / 1.055f, 2.4f);
-}
+float srgbToLinear(float c) { return c <= 0.04045f ? c / 12.92f : std::pow((c + 0.055f) / 1.055f, 2.4f); }
 
 float linearToSrgb(float c)
 {
-    if (!(c > 0.0f))
-        return 0.0f;   // also maps NaN to black
-    if (c >= 1.0f)
-        return 1.0f;
+    if (!(c > 0.0f)) return 0.0f;  // also maps NaN to black
+    if (c >= 1.0f) return 1.0f;
     return c <= 0.0031308f ? c * 12.92f : 1.055f * std::pow(c, 1.0f / 2.4f) - 0.055f;
 }
 
 bool isExrPath(const std::string& path)
 {
-    if (path.size() < 4)
-        return false;
+    if (path.size() < 4) return false;
     std::string ext = path.substr(path.size() - 4);
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
     return ext == ".exr";
@@ -68,8 +62,7 @@ Image readExr(const std::string& path)
         Imf::RgbaInputFile file(path.c_str());
         Imath::Box2i window = file.dataWindow();
         int w = window.max.x - window.min.x + 1, h = window.max.y - window.min.y + 1;
-        if (w <= 0 || h <= 0 || w > 65536 || h > 65536)
-            throw HostError("EXR '" + path + "' has an unsupported size");
+        if (w <= 0 || h <= 0 || w > 65536 || h > 65536) throw HostError("EXR '" + path + "' has an unsupported size");
         std::vector<Imf::Rgba> pixels(static_cast<size_t>(w) * h);
         file.setFrameBuffer(pixels.data() - window.min.x - static_cast<ptrdiff_t>(window.min.y) * w, 1, w);
         file.readPixels(window.min.y, window.max.y);
@@ -110,7 +103,8 @@ void writeExr(const std::string& path, const Image& image)
     try {
         std::vector<Imf::Rgba> pixels(static_cast<size_t>(image.width) * image.height);
         for (size_t i = 0; i < pixels.size(); ++i)
-            pixels[i] = Imf::Rgba(image.rgba[4 * i], image.rgba[4 * i + 1], image.rgba[4 * i + 2], image.rgba[4 * i + 3]);
+            pixels[i] =
+                Imf::Rgba(image.rgba[4 * i], image.rgba[4 * i + 1], image.rgba[4 * i + 2], image.rgba[4 * i + 3]);
         Imf::RgbaOutputFile file(path.c_str(), image.width, image.height, Imf::WRITE_RGBA);
         file.setFrameBuffer(pixels.data(), 1, image.width);
         file.writePixels(image.height);
@@ -125,8 +119,7 @@ Image readImage(const std::string& path) { return isExrPath(path) ? readExr(path
 
 void writeImage(const std::string& path, const Image& image)
 {
-    if (image.width <= 0 || image.height <= 0)
-        throw HostError("cannot write '" + path + "': the image is empty");
+    if (image.width <= 0 || image.height <= 0) throw HostError("cannot write '" + path + "': the image is empty");
     if (isExrPath(path))
         writeExr(path, image);
     else

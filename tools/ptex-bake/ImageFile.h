@@ -11,7 +11,7 @@ namespace tarsk::bake {
 struct Image {
     int width = 0;
     int height = 0;
-    std::vector<float> rgba;   // linear, premultiplied by nothing; row 0 is the top row
+    std::vector<float> rgba;  // linear, premultiplied by nothing; row 0 is the top row
 
     Image() = default;
     Image(int w, int h) : width(w), height(h), rgba(static_cast<size_t>(w) * h * 4, 0.0f) {}

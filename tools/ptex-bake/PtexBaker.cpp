@@ -15,14 +15,10 @@ using host::Vec3;
 
 TexelType parseTexelType(const std::string& name)
 {
-    if (name == "uint8")
-        return TexelType::uint8;
-    if (name == "uint16")
-        return TexelType::uint16;
-    if (name == "half")
-        return TexelType::half;
-    if (name == "float")
-        return TexelType::float32;
+    if (name == "uint8") return TexelType::uint8;
+    if (name == "uint16") return TexelType::uint16;
+    if (name == "half") return TexelType::half;
+    if (name == "float") return TexelType::float32;
     throw HostError("unknown texel type '" + name + "'; expected uint8, uint16, half or float");
 }
 
@@ -47,20 +43,20 @@ void quadPoint(const PtexFaceRecord& f, double u, double v, Vec3& p, std::array<
 {
     double w[4] = {0, 0, 0, 0};
     if (f.subFace < 0) {
-        if (u >= v) {   // corners 0, 1, 2: P = A0 + u (A1 - A0) + v (A2 - A1)
+        if (u >= v) {  // corners 0, 1, 2: P = A0 + u (A1 - A0) + v (A2 - A1)
             w[0] = 1 - u;
             w[1] = u - v;
             w[2] = v;
-        } else {        // corners 0, 2, 3: P = A0 + v (A3 - A0) + u (A2 - A3)
+        } else {  // corners 0, 2, 3: P = A0 + v (A3 - A0) + u (A2 - A3)
             w[0] = 1 - v;
             w[3] = v - u;
             w[2] = u;
         }
-    } else if (u + v <= 1) {   // corners 0, 1, 3 around the face corner
+    } else if (u + v <= 1) {  // corners 0, 1, 3 around the face corner
         w[0] = 1 - u - v;
         w[1] = u;
         w[3] = v;
-    } else {                   // corners 2, 3, 1 around the face centre
+    } else {  // corners 2, 3, 1 around the face centre
         w[2] = u + v - 1;
         w[3] = 1 - u;
         w[1] = 1 - v;
@@ -99,8 +95,7 @@ BakeReport bakePtex(const ObjMesh& mesh, const TexelSource& source, const BakeOp
 {
     if (options.resLog2 < 0 || options.resLog2 > 12)
         throw HostError("resolution log2 " + std::to_string(options.resLog2) + " is outside 0 .. 12");
-    if (mesh.numFaces() == 0)
-        throw HostError("the mesh has no faces");
+    if (mesh.numFaces() == 0) throw HostError("the mesh has no faces");
     if (source.needsUvs() && !mesh.hasUvs())
         throw HostError("sampling an image needs texture coordinates ('vt' and f v/vt) on every face corner");
 
@@ -113,8 +108,7 @@ BakeReport bakePtex(const ObjMesh& mesh, const TexelSource& source, const BakeOp
     std::unique_ptr<Ptex::PtexWriter, WriterDeleter> writer(
         Ptex::PtexWriter::open(outPath.c_str(), layout.quadType ? Ptex::mt_quad : Ptex::mt_triangle, dt, numChannels,
                                options.alpha ? 3 : -1, static_cast<int>(layout.faces.size()), error, true));
-    if (!writer)
-        throw HostError("cannot write '" + outPath + "': " + error);
+    if (!writer) throw HostError("cannot write '" + outPath + "': " + error);
 
     std::vector<uint8_t> texels;
     for (size_t id = 0; id < layout.faces.size(); ++id) {
@@ -149,7 +143,8 @@ BakeReport bakePtex(const ObjMesh& mesh, const TexelSource& source, const BakeOp
                 float rgba[4];
                 source.sample(p, uv, rgba);
                 for (int c = 0; c < 4; ++c)
-                    rgba[c] = std::clamp(rgba[c], 0.0f, dt == Ptex::dt_uint8 || dt == Ptex::dt_uint16 ? 1.0f : 65504.0f);
+                    rgba[c] =
+                        std::clamp(rgba[c], 0.0f, dt == Ptex::dt_uint8 || dt == Ptex::dt_uint16 ? 1.0f : 65504.0f);
                 Ptex::ConvertFromFloat(texels.data() + (static_cast<size_t>(tv) * n + tu) * texelBytes, rgba, dt,
                                        numChannels);
             }
@@ -161,11 +156,10 @@ BakeReport bakePtex(const ObjMesh& mesh, const TexelSource& source, const BakeOp
         Ptex::FaceInfo info(Ptex::Res(static_cast<int8_t>(resLog2), static_cast<int8_t>(resLog2)), adjFaces, adjEdges,
                             face.subFace >= 0);
         if (!writer->writeFace(static_cast<int>(id), info, texels.data()))
-            break;   // close() reports the writer's reason
+            break;  // close() reports the writer's reason
     }
     Ptex::String closeError;
-    if (!writer->close(closeError))
-        throw HostError("cannot write '" + outPath + "': " + closeError);
+    if (!writer->close(closeError)) throw HostError("cannot write '" + outPath + "': " + closeError);
 
     BakeReport report;
     report.quadType = layout.quadType;

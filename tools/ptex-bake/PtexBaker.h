@@ -15,10 +15,10 @@ namespace tarsk::bake {
 enum class TexelType { uint8, uint16, half, float32 };
 
 struct BakeOptions {
-    int resLog2 = 5;   // log2 of a whole face's texels per side; sub-faces get one level less
+    int resLog2 = 5;  // log2 of a whole face's texels per side; sub-faces get one level less
     TexelType type = TexelType::uint8;
-    bool alpha = false;   // write a fourth channel, the alpha channel
-    bool adjacency = true;   // false writes every face without neighbours, to show unblended seams
+    bool alpha = false;     // write a fourth channel, the alpha channel
+    bool adjacency = true;  // false writes every face without neighbours, to show unblended seams
 };
 
 struct BakeReport {

@@ -21,8 +21,7 @@ std::vector<EdgeSide> edgeSegments(const PtexFaceLayout& layout, const ObjMesh& 
 {
     int d = mesh.faceDegrees[f];
     int id = layout.firstFaceId[f];
-    if (!layout.quadType || d == 4)
-        return {{id + 0, j}};
+    if (!layout.quadType || d == 4) return {{id + 0, j}};
     // Sub-face j's bottom edge starts at corner j; sub-face j+1's left edge ends at corner j+1.
     return {{id + j, 0}, {id + (j + 1) % d, 3}};
 }
@@ -37,8 +36,7 @@ bool isDegenerate(const ObjMesh& mesh, int f)
 {
     std::set<int32_t> seen;
     for (int k = 0; k < mesh.faceDegrees[f]; ++k)
-        if (!seen.insert(mesh.cornerPositions[mesh.faceStarts[f] + k]).second)
-            return true;
+        if (!seen.insert(mesh.cornerPositions[mesh.faceStarts[f] + k]).second) return true;
     return false;
 }
 
@@ -49,8 +47,7 @@ PtexFaceLayout buildPtexFaceLayout(const ObjMesh& mesh)
     PtexFaceLayout layout;
     layout.quadType = false;
     for (int d : mesh.faceDegrees)
-        if (d != 3)
-            layout.quadType = true;
+        if (d != 3) layout.quadType = true;
     const bool uvs = mesh.hasUvs();
 
     // Ptex faces with their corners, in face order.
@@ -89,7 +86,8 @@ PtexFaceLayout buildPtexFaceLayout(const ObjMesh& mesh)
             PtexFaceRecord face;
             face.originalFace = f;
             face.subFace = k;
-            face.corners = {position(k), (position(k) + position(next)) / 2, centre, (position(prev) + position(k)) / 2};
+            face.corners = {position(k), (position(k) + position(next)) / 2, centre,
+                            (position(prev) + position(k)) / 2};
             face.uvs = {uvAt(k), mid(uvAt(k), uvAt(next)), centreUv, mid(uvAt(prev), uvAt(k))};
             layout.faces.push_back(face);
         }
@@ -100,8 +98,7 @@ PtexFaceLayout buildPtexFaceLayout(const ObjMesh& mesh)
     if (layout.quadType)
         for (int f = 0; f < mesh.numFaces(); ++f) {
             int d = mesh.faceDegrees[f];
-            if (d == 4)
-                continue;
+            if (d == 4) continue;
             int id = layout.firstFaceId[f];
             for (int k = 0; k < d; ++k) {
                 int next = id + (k + 1) % d;
@@ -129,8 +126,7 @@ PtexFaceLayout buildPtexFaceLayout(const ObjMesh& mesh)
     }
     for (const auto& [edge, uses] : edgeUses) {
         std::string name = "edge " + std::to_string(edge.first) + "-" + std::to_string(edge.second);
-        if (uses.size() == 1)
-            continue;   // mesh border
+        if (uses.size() == 1) continue;  // mesh border
         if (uses.size() > 2) {
             layout.warnings.push_back(name + " is shared by " + std::to_string(uses.size()) +
                                       " faces (non-manifold); it gets no neighbours");

@@ -26,8 +26,7 @@ public:
         // Wrapped in floating point first, so that huge texture coordinates never overflow an int.
         auto wrap = [](double i, int n) {
             double w = std::fmod(i, static_cast<double>(n));
-            if (!(w >= 0))
-                w = std::isfinite(w) ? w + n : 0;
+            if (!(w >= 0)) w = std::isfinite(w) ? w + n : 0;
             return std::min(static_cast<int>(w), n - 1);
         };
         int x0 = wrap(fx, image.width), x1 = wrap(fx + 1, image.width);
@@ -100,8 +99,9 @@ public:
 private:
     static double lattice(int64_t x, int64_t y, int64_t z, int seed)
     {
-        uint64_t h = static_cast<uint64_t>(x) * 0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(y) * 0xC2B2AE3D27D4EB4Full ^
-                     static_cast<uint64_t>(z) * 0x165667B19E3779F9ull ^ static_cast<uint64_t>(seed) * 0x27D4EB2F165667C5ull;
+        uint64_t h =
+            static_cast<uint64_t>(x) * 0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(y) * 0xC2B2AE3D27D4EB4Full ^
+            static_cast<uint64_t>(z) * 0x165667B19E3779F9ull ^ static_cast<uint64_t>(seed) * 0x27D4EB2F165667C5ull;
         h ^= h >> 31;
         h *= 0xBF58476D1CE4E5B9ull;
         h ^= h >> 29;
@@ -143,19 +143,15 @@ const char* proceduralNames() { return "checker, noise, gradient"; }
 
 std::unique_ptr<TexelSource> makeProcedural(const std::string& name, const Vec3& lo, const Vec3& hi)
 {
-    if (name == "checker")
-        return std::make_unique<Checker>(lo, hi);
-    if (name == "noise")
-        return std::make_unique<Noise>(lo, hi);
-    if (name == "gradient")
-        return std::make_unique<Gradient>(lo, hi);
+    if (name == "checker") return std::make_unique<Checker>(lo, hi);
+    if (name == "noise") return std::make_unique<Noise>(lo, hi);
+    if (name == "gradient") return std::make_unique<Gradient>(lo, hi);
     throw host::HostError("unknown procedural '" + name + "'; expected one of " + proceduralNames());
 }
 
 std::unique_ptr<TexelSource> makeImageSource(Image image)
 {
-    if (image.width <= 0 || image.height <= 0)
-        throw host::HostError("the image to sample is empty");
+    if (image.width <= 0 || image.height <= 0) throw host::HostError("the image to sample is empty");
     return std::make_unique<ImageSource>(std::move(image));
 }
 

@@ -26,8 +26,7 @@ int run(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&]() -> std::string {
-            if (i + 1 >= argc)
-                throw host::HostError(arg + " needs a value");
+            if (i + 1 >= argc) throw host::HostError(arg + " needs a value");
             return argv[++i];
         };
         if (arg == "--image")
@@ -55,8 +54,7 @@ int run(int argc, char** argv)
         else
             positional.push_back(arg);
     }
-    if (positional.size() != 2)
-        throw host::HostError(std::string("expected a mesh and an output file\n") + kUsage);
+    if (positional.size() != 2) throw host::HostError(std::string("expected a mesh and an output file\n") + kUsage);
     if (!imagePath.empty() && !procedural.empty())
         throw host::HostError("give either --image or --procedural, not both");
 

@@ -44,8 +44,7 @@ bool parseInt(const std::string& s, int& out)
     char* end = nullptr;
     errno = 0;
     const long value = std::strtol(s.c_str(), &end, 10);
-    if (end != s.c_str() + s.size() || errno == ERANGE || value < -2147483647L - 1 || value > 2147483647L)
-        return false;
+    if (end != s.c_str() + s.size() || errno == ERANGE || value < -2147483647L - 1 || value > 2147483647L) return false;
     out = int(value);
     return true;
 }
@@ -54,9 +53,9 @@ bool parseInt(const std::string& s, int& out)
 
 const std::vector<std::string>& queryColumnNames()
 {
-    static const std::vector<std::string> names = {"filter", "lerp", "sharpness", "noedgeblend", "faceid",
-                                                   "u",      "v",    "uw1",       "vw1",         "uw2",
-                                                   "vw2",    "width", "blur",     "firstchan",   "nchannels"};
+    static const std::vector<std::string> names = {"filter", "lerp",  "sharpness", "noedgeblend", "faceid",
+                                                   "u",      "v",     "uw1",       "vw1",         "uw2",
+                                                   "vw2",    "width", "blur",      "firstchan",   "nchannels"};
     return names;
 }
 
@@ -101,9 +100,9 @@ bool readQueryTable(const std::string& path, QueryTable& table, std::string& err
         const std::vector<std::string> fields = splitTabs(line);
         FilterQuery q;
         q.line = lineNo;
-        int* ints[] = {&q.filter, &q.lerp, nullptr, &q.noedgeblend, &q.faceid, nullptr, nullptr, nullptr,
+        int* ints[] = {&q.filter, &q.lerp, nullptr, &q.noedgeblend, &q.faceid, nullptr,      nullptr,     nullptr,
                        nullptr,   nullptr, nullptr, nullptr,        nullptr,   &q.firstchan, &q.nchannels};
-        float* floats[] = {nullptr, nullptr, &q.sharpness, nullptr, nullptr, &q.u,    &q.v,   &q.uw1,
+        float* floats[] = {nullptr, nullptr, &q.sharpness, nullptr,  nullptr, &q.u,    &q.v,   &q.uw1,
                            &q.vw1,  &q.uw2,  &q.vw2,       &q.width, &q.blur, nullptr, nullptr};
         for (size_t c = 0; c < queryColumn.size(); c++) {
             const std::string& name = queryColumnNames()[c];
@@ -114,8 +113,8 @@ bool readQueryTable(const std::string& path, QueryTable& table, std::string& err
             const std::string& field = fields[queryColumn[c]];
             const bool ok = ints[c] ? parseInt(field, *ints[c]) : parseFloat(field, *floats[c]);
             if (!ok) {
-                error = path + ":" + std::to_string(lineNo) + ": malformed row: bad value '" + field +
-                        "' in column '" + name + "'";
+                error = path + ":" + std::to_string(lineNo) + ": malformed row: bad value '" + field + "' in column '" +
+                        name + "'";
                 return false;
             }
         }

@@ -30,7 +30,7 @@ std::string oneLine(std::string text)
 
 // Collects lazy-read errors, so that a file that opens but cannot be read fails too.
 class ErrorCollector : public PtexErrorHandler {
- public:
+public:
     void reportError(const char* error) override
     {
         if (first.empty()) first = oneLine(error ? error : "read error");

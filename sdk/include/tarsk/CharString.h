@@ -25,8 +25,7 @@ public:
 
     friend bool operator==(const CharString& a, const CharString& b) noexcept
     {
-        if (!a.shared || !b.shared)
-            return a.shared == b.shared;
+        if (!a.shared || !b.shared) return a.shared == b.shared;
         return *a.shared == *b.shared;
     }
     friend bool operator!=(const CharString& a, const CharString& b) noexcept { return !(a == b); }

@@ -14,7 +14,7 @@ struct ShadingContext;
 
 class GeometryTransform : public PluginInterface {
 public:
-    static constexpr uint64_t kInterfaceId = 2006012001u;   // 0x77915061
+    static constexpr uint64_t kInterfaceId = 2006012001u;  // 0x77915061
 
     uint64_t getInterfaceID() override { return kInterfaceId; }
     const char* getInterfaceName() override { return "EXT_GEOMETRY_TRANSFORM"; }

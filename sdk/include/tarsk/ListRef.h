@@ -28,8 +28,7 @@ public:
     // Drops one reference; when none is left the owner frees the elements and then itself.
     void releaseRef() noexcept
     {
-        if (refCount.fetch_sub(1, std::memory_order_acq_rel) - 1 <= 0)
-            destroy();
+        if (refCount.fetch_sub(1, std::memory_order_acq_rel) - 1 <= 0) destroy();
     }
 
     int useCount() const noexcept { return refCount.load(std::memory_order_acquire); }
@@ -51,8 +50,7 @@ struct ListRef {
     // Gives the handle's reference back; the handle is empty afterwards, whatever it held.
     void release() noexcept
     {
-        if (owner)
-            owner->releaseRef();
+        if (owner) owner->releaseRef();
         data = nullptr;
         owner = nullptr;
         count = 0;

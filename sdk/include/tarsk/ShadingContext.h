@@ -17,8 +17,8 @@ struct Vector3d {
 
 // Per-render-thread record; the render-thread index is its second 32-bit integer.
 struct ShadingThread {
-    int32_t threadId = 0;      // the host's own id of the thread (not used by plug-ins)
-    int32_t threadIndex = 0;   // 0 .. numThreads - 1
+    int32_t threadId = 0;     // the host's own id of the thread (not used by plug-ins)
+    int32_t threadIndex = 0;  // 0 .. numThreads - 1
 };
 
 struct ShadingContext {
@@ -32,12 +32,12 @@ struct ShadingContext {
     uint32_t flags = 0;
     int32_t cacheSlot = 0;
     uint32_t cacheKey = 0;
-    PluginBase* geometryObject = nullptr;   // offers GeometryTransform (interface 2006012001)
+    PluginBase* geometryObject = nullptr;  // offers GeometryTransform (interface 2006012001)
     Vector3d hitPoint{0, 0, 0};
     Vector3d hitReference{0, 0, 0};
     Vector3f correctionAxis{0, 0, 0};
-    int32_t faceIndex = 0;                  // the render triangle that was hit
-    float weightA = 0, weightB = 0;         // weights of triEdgeA and triEdgeB at the hit
+    int32_t faceIndex = 0;           // the render triangle that was hit
+    float weightA = 0, weightB = 0;  // weights of triEdgeA and triEdgeB at the hit
     Vector3f triOrigin{0, 0, 0};
     Vector3f triEdgeA{0, 0, 0};
     Vector3f triEdgeB{0, 0, 0};

@@ -17,8 +17,7 @@ public:
     explicit SharedList(std::vector<T> values) : owner(new Owner(std::move(values))) {}
     SharedList(const SharedList& other) noexcept : owner(other.owner)
     {
-        if (owner)
-            owner->retain();
+        if (owner) owner->retain();
     }
     SharedList(SharedList&& other) noexcept : owner(std::exchange(other.owner, nullptr)) {}
     SharedList& operator=(SharedList other) noexcept
@@ -28,16 +27,14 @@ public:
     }
     ~SharedList()
     {
-        if (owner)
-            owner->releaseRef();
+        if (owner) owner->releaseRef();
     }
 
     // A new handle on the elements with its own reference; the caller releases it once.
     ListRef<T> makeRef() const noexcept
     {
         ListRef<T> ref;
-        if (!owner)
-            return ref;
+        if (!owner) return ref;
         owner->retain();
         ref.data = owner->elements.empty() ? nullptr : owner->elements.data();
         ref.owner = owner;

@@ -23,11 +23,11 @@ struct TarskParameterInfo {
     bool isOutput = false;
     bool hasDefault = false;
     CharString defaultString;
-    int32_t defaultInt = 0;      // also a bool default, as 0 or 1
+    int32_t defaultInt = 0;  // also a bool default, as 0 or 1
     float defaultFloat = 0.0f;
     int32_t intArg = 0;
-    CharString description;      // may hold no text
-    CharString extra;            // the trailing text of the registration call; may hold no text
+    CharString description;  // may hold no text
+    CharString extra;        // the trailing text of the registration call; may hold no text
 };
 
 class TarskParameterListDesc {

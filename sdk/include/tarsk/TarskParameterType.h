@@ -14,8 +14,8 @@ enum TarskParameterType : int32_t {
     TARSK_PARAM_INT = 17,
     TARSK_PARAM_FLOAT = 18,
     TARSK_PARAM_BOOL = 19,
-    TARSK_PARAM_TEXTURE = 32,   // an output: the host samples the plug-in through it
-    TARSK_PARAM_NONE = -1,      // a parameter that holds no value yet
+    TARSK_PARAM_TEXTURE = 32,  // an output: the host samples the plug-in through it
+    TARSK_PARAM_NONE = -1,     // a parameter that holds no value yet
 };
 
 // A readable name ("int list", "float", ...) for messages; "unknown" for any other number.

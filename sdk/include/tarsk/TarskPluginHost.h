@@ -15,7 +15,7 @@ class TarskPluginHost {
 public:
     struct Entry {
         TarskPluginDesc* desc;
-        TarskParameterListDesc* params;   // null until the table is registered
+        TarskParameterListDesc* params;  // null until the table is registered
     };
 
     // 1 when added; 0 for null or a descriptor already registered.

@@ -49,14 +49,14 @@ public:
     void setInt(double time, int32_t value);
     void setFloat(double time, float value);
     void setBool(double time, bool value);
-    void setString(double time, const char* text);   // null text: a string without text
+    void setString(double time, const char* text);  // null text: a string without text
 
     // Forgets every key; the parameter holds no value afterwards.
     void clear();
 
 private:
-    using Value = std::variant<CharString, int32_t, float, bool, SharedList<int32_t>, SharedList<float>,
-                               SharedList<Vector3f>>;
+    using Value =
+        std::variant<CharString, int32_t, float, bool, SharedList<int32_t>, SharedList<float>, SharedList<Vector3f>>;
     struct Key {
         double time;
         Value value;
@@ -67,7 +67,7 @@ private:
 
     std::string name;
     TarskParameterType type = TARSK_PARAM_NONE;
-    std::vector<Key> keys;   // sorted by time, at most one key per time
+    std::vector<Key> keys;  // sorted by time, at most one key per time
 };
 
 }  // namespace TUtils

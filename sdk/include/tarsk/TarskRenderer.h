@@ -11,7 +11,7 @@ class TarskMessageLog;
 
 struct TarskRenderGlobals {
     int32_t numThreads = 1;
-    TarskMessageLog* messageLog = nullptr;   // may be null: then plug-ins report nothing
+    TarskMessageLog* messageLog = nullptr;  // may be null: then plug-ins report nothing
 };
 
 struct TarskFrame {

@@ -13,8 +13,7 @@
 namespace tarsk::test {
 
 struct MeshLists {
-    MeshLists(std::vector<TUtils::Vector3f> positions, std::vector<int32_t> faceIndices,
-              std::vector<int32_t> degrees)
+    MeshLists(std::vector<TUtils::Vector3f> positions, std::vector<int32_t> faceIndices, std::vector<int32_t> degrees)
         : vertices("vertices"), origFaces("origFaces"), origFacesDegree("origFacesDegree")
     {
         vertices.setVectorList(0.0, std::move(positions));
@@ -61,8 +60,7 @@ struct MeshLists {
 inline std::vector<TUtils::Vector3f> linePositions(int count)
 {
     std::vector<TUtils::Vector3f> positions;
-    for (int i = 0; i < count; ++i)
-        positions.push_back({static_cast<float>(i), static_cast<float>(i * i), 1.0f});
+    for (int i = 0; i < count; ++i) positions.push_back({static_cast<float>(i), static_cast<float>(i * i), 1.0f});
     return positions;
 }
 

@@ -22,8 +22,7 @@ int main(int argc, char** argv)
         }
         int adj0[4] = {-1, 1, -1, -1}, adj1[4] = {-1, -1, -1, 0}, edges[4] = {0, 3, 0, 1};
         uint8_t ramp[4 * 4 * 3];
-        for (int i = 0; i < 4 * 4 * 3; ++i)
-            ramp[i] = static_cast<uint8_t>(i * 5);
+        for (int i = 0; i < 4 * 4 * 3; ++i) ramp[i] = static_cast<uint8_t>(i * 5);
         const uint8_t grey[3] = {128, 128, 128};
         if (!writer->writeFace(0, Ptex::FaceInfo(Ptex::Res(2, 2), adj0, edges), ramp) ||
             !writer->writeConstantFace(1, Ptex::FaceInfo(Ptex::Res(2, 2), adj1, edges), grey) ||

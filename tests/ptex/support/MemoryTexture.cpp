@@ -16,22 +16,22 @@ namespace {
 void storeValue(Ptex::DataType dt, float value, unsigned char* dst)
 {
     switch (dt) {
-        case Ptex::dt_uint8: {
-            uint8_t v = uint8_t(std::min(255.0f, std::max(0.0f, std::round(value))));
-            std::memcpy(dst, &v, 1);
-            break;
-        }
-        case Ptex::dt_uint16: {
-            uint16_t v = uint16_t(std::min(65535.0f, std::max(0.0f, std::round(value))));
-            std::memcpy(dst, &v, 2);
-            break;
-        }
-        case Ptex::dt_half: {
-            PtexHalf h(value);
-            std::memcpy(dst, &h, 2);
-            break;
-        }
-        case Ptex::dt_float: std::memcpy(dst, &value, 4); break;
+    case Ptex::dt_uint8: {
+        uint8_t v = uint8_t(std::min(255.0f, std::max(0.0f, std::round(value))));
+        std::memcpy(dst, &v, 1);
+        break;
+    }
+    case Ptex::dt_uint16: {
+        uint16_t v = uint16_t(std::min(65535.0f, std::max(0.0f, std::round(value))));
+        std::memcpy(dst, &v, 2);
+        break;
+    }
+    case Ptex::dt_half: {
+        PtexHalf h(value);
+        std::memcpy(dst, &h, 2);
+        break;
+    }
+    case Ptex::dt_float: std::memcpy(dst, &value, 4); break;
     }
 }
 
@@ -39,7 +39,7 @@ void storeValue(Ptex::DataType dt, float value, unsigned char* dst)
 
 // One block of data: constant (one texel), packed, or tiled.
 class MemoryTexture::Data : public PtexFaceData {
- public:
+public:
     Data(std::atomic<int>* outstanding, int pixelSize) : outstanding_(outstanding), pixelSize_(pixelSize) {}
     void release() override { outstanding_->fetch_sub(1); }
     bool isConstant() override { return constant_; }
@@ -238,8 +238,8 @@ void MemoryTexture::getPixel(int faceid, int u, int v, float* result, int firstc
     std::vector<unsigned char> texel(size_t(Ptex::DataSize(layout_.dataType)) * layout_.numChannels);
     data->getPixel(u, v, texel.data());
     data->release();
-    Ptex::ConvertToFloat(result, texel.data() + size_t(firstchan) * Ptex::DataSize(layout_.dataType),
-                         layout_.dataType, nchannels);
+    Ptex::ConvertToFloat(result, texel.data() + size_t(firstchan) * Ptex::DataSize(layout_.dataType), layout_.dataType,
+                         nchannels);
 }
 
 int MemoryTexture::outstandingData() const { return outstanding_.load(); }

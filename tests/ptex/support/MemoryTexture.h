@@ -14,7 +14,7 @@
 namespace tarsk::test {
 
 class MemoryTexture : public PtexTexture {
- public:
+public:
     struct Layout {
         Ptex::MeshType meshType = Ptex::mt_quad;
         Ptex::DataType dataType = Ptex::dt_float;
@@ -67,7 +67,7 @@ class MemoryTexture : public PtexTexture {
     class Data;
     struct Face;
 
- private:
+private:
     MemoryTexture() = default;
     ~MemoryTexture() override;
 

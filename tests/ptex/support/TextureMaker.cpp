@@ -47,8 +47,10 @@ bool writeTexture(const std::string& path, const TextureLayout& texDesc, std::st
     for (size_t f = 0; f < texDesc.faces.size(); ++f) {
         const std::vector<unsigned char> texels = makeFaceTexels(texDesc, int(f));
         const Ptex::FaceInfo info = texDesc.faces[f].faceInfo();
-        if (texDesc.faces[f].constant) writer->writeConstantFace(int(f), info, texels.data());
-        else writer->writeFace(int(f), info, texels.data());
+        if (texDesc.faces[f].constant)
+            writer->writeConstantFace(int(f), info, texels.data());
+        else
+            writer->writeFace(int(f), info, texels.data());
     }
     const bool ok = writer->close(message);
     writer->release();

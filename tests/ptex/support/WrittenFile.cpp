@@ -41,8 +41,8 @@ bool parseMetaRecords(const std::vector<uint8_t>& raw, std::vector<WrittenMetaRe
         record.key.assign(reinterpret_cast<const char*>(&raw[pos + 1]), keySize - 1);
         pos += 1 + keySize;
         record.type = raw[pos];
-        const uint32_t size =
-            uint32_t(raw[pos + 1]) | uint32_t(raw[pos + 2]) << 8 | uint32_t(raw[pos + 3]) << 16 | uint32_t(raw[pos + 4]) << 24;
+        const uint32_t size = uint32_t(raw[pos + 1]) | uint32_t(raw[pos + 2]) << 8 | uint32_t(raw[pos + 3]) << 16 |
+                              uint32_t(raw[pos + 4]) << 24;
         pos += 5;
         if (size > raw.size() - pos) return false;
         record.data.assign(raw.begin() + long(pos), raw.begin() + long(pos + size));
@@ -245,8 +245,8 @@ bool WrittenFile::decodeFace(int level, int index, Ptex::Res res, std::vector<ui
 {
     const Level& l = levels[size_t(level)];
     texels.assign(size_t(pixelSize()) * size_t(res.size()), 0);
-    return decodeBlock(l.blockPos[size_t(index)], l.headers[size_t(index)], res, texels.data(),
-                       res.u() * pixelSize(), error);
+    return decodeBlock(l.blockPos[size_t(index)], l.headers[size_t(index)], res, texels.data(), res.u() * pixelSize(),
+                       error);
 }
 
 bool WrittenFile::decodeBlockAt(uint64_t pos, uint32_t header, Ptex::Res res, std::vector<uint8_t>& texels,

@@ -19,14 +19,14 @@ struct WrittenMetaRecord {
 };
 
 class WrittenFile {
- public:
+public:
     struct Level {
         uint64_t dataSize = 0;
         uint32_t headerSize = 0;
         uint32_t nfaces = 0;
         uint64_t pos = 0;
-        std::vector<uint32_t> headers;    // face data header words
-        std::vector<uint64_t> blockPos;   // file position of each face block
+        std::vector<uint32_t> headers;   // face data header words
+        std::vector<uint64_t> blockPos;  // file position of each face block
     };
 
     // Reads and parses `path`; false with `error` on any inconsistency.
@@ -64,9 +64,8 @@ class WrittenFile {
 
     int pixelSize() const { return Ptex::DataSize(Ptex::DataType(dataType)) * nchannels; }
 
- private:
-    bool decodeBlock(uint64_t pos, uint32_t header, Ptex::Res res, uint8_t* dst, int dstride,
-                     std::string& error) const;
+private:
+    bool decodeBlock(uint64_t pos, uint32_t header, Ptex::Res res, uint8_t* dst, int dstride, std::string& error) const;
 };
 
 // Parses consecutive small meta data records; false when a record runs past the end.

@@ -31,11 +31,9 @@ MeshLists fanMesh(std::vector<Vector3f> vertices, const std::vector<std::vector<
 
 int ptexFaceCount(const MeshLists& lists, bool quadFile)
 {
-    if (!quadFile)
-        return static_cast<int>(lists.origFacesDegree.size());
+    if (!quadFile) return static_cast<int>(lists.origFacesDegree.size());
     int n = 0;
-    for (int32_t d : lists.origFacesDegree)
-        n += d == 4 ? 1 : d;
+    for (int32_t d : lists.origFacesDegree) n += d == 4 ? 1 : d;
     return n;
 }
 
@@ -99,10 +97,9 @@ std::string writeConstantTexture(const std::string& name, bool quadFile, int num
     texDesc.numChannels = static_cast<int>(value.size());
     texDesc.alphaChannel = alphaChannel;
     texDesc.faces = quadFile ? tarsk::test::quadGrid(numFaces, 1, Ptex::Res(int8_t(log2Res), int8_t(log2Res)))
-                          : std::vector<tarsk::test::FaceLayout>(static_cast<size_t>(numFaces));
+                             : std::vector<tarsk::test::FaceLayout>(static_cast<size_t>(numFaces));
     if (!quadFile) {
-        for (auto& f : texDesc.faces)
-            f.res = Ptex::Res(static_cast<int8_t>(log2Res), static_cast<int8_t>(log2Res));
+        for (auto& f : texDesc.faces) f.res = Ptex::Res(static_cast<int8_t>(log2Res), static_cast<int8_t>(log2Res));
     }
     texDesc.texel = [value](int, int, int, int channel) { return value[static_cast<size_t>(channel)]; };
     return writeOrFail(name, texDesc);
@@ -110,8 +107,7 @@ std::string writeConstantTexture(const std::string& name, bool quadFile, int num
 
 PluginInterface* OffsetGeometry::getInterface(uint64_t id)
 {
-    if (id == GeometryTransform::kInterfaceId)
-        return static_cast<GeometryTransform*>(this);
+    if (id == GeometryTransform::kInterfaceId) return static_cast<GeometryTransform*>(this);
     return PluginBase::getInterface(id);
 }
 
@@ -120,10 +116,7 @@ Vector3f OffsetGeometry::transformPoint(const ShadingContext&, const Vector3f& p
     return {p.x - offset.x, p.y - offset.y, p.z - offset.z};
 }
 
-void Harness::Deleter::operator()(TexPtex* tex) const
-{
-    texPtexPluginDesc()->deletePlugin(static_cast<Plugin*>(tex));
-}
+void Harness::Deleter::operator()(TexPtex* tex) const { texPtexPluginDesc()->deletePlugin(static_cast<Plugin*>(tex)); }
 
 Harness::Harness(int numThreads, bool withLog)
 {
@@ -131,8 +124,7 @@ Harness::Harness(int numThreads, bool withLog)
     PluginBase* plugin = texPtexPluginDesc()->newPlugin(nullptr);
     instance.reset(static_cast<TexPtex*>(static_cast<Plugin*>(plugin)));
     threads.resize(static_cast<size_t>(numThreads) + 1);
-    for (int i = 0; i <= numThreads; ++i)
-        threads[static_cast<size_t>(i)].threadIndex = i;
+    for (int i = 0; i <= numThreads; ++i) threads[static_cast<size_t>(i)].threadIndex = i;
 }
 
 Harness::~Harness() = default;
@@ -237,7 +229,7 @@ ShadingContext Harness::contextAt(int t, Vector3f p, int thread, float dx)
     context.dPdx = {dx, 0, 0};
     context.dPdy = {0, dx, 0};
     context.cacheSlot = 0;
-    context.cacheKey = 0;   // not cached unless a test asks for it
+    context.cacheKey = 0;  // not cached unless a test asks for it
     return context;
 }
 

@@ -25,7 +25,7 @@ struct MeshLists {
     std::vector<Vector3f> vertices;
     std::vector<int32_t> origFaces;
     std::vector<int32_t> origFacesDegree;
-    std::vector<int32_t> faces;   // fan triangulation of origFaces, d - 2 triangles per face
+    std::vector<int32_t> faces;  // fan triangulation of origFaces, d - 2 triangles per face
 };
 
 // Original faces as vertex index lists; "faces" is their fan (0, k, k + 1).
@@ -87,7 +87,11 @@ public:
     // A context at weights (wA, wB) of render triangle t.
     TUtils::ShadingContext contextAtWeights(int t, float wA, float wB, int thread = 0);
     Color eval(TUtils::ShadingContext& context) { return instance->evalColor(context); }
-    Color evalAt(int t, Vector3f p, int thread = 0) { auto c = contextAt(t, p, thread); return eval(c); }
+    Color evalAt(int t, Vector3f p, int thread = 0)
+    {
+        auto c = contextAt(t, p, thread);
+        return eval(c);
+    }
     // For id textures: the face id and (u, v) that the evaluation at (t, p) chose.
     struct Where {
         int faceId;
@@ -95,7 +99,7 @@ public:
     };
     Where whereAt(int t, Vector3f p);
 
-    std::vector<TUtils::ShadingThread> threads;   // one record per render thread index, and one spare
+    std::vector<TUtils::ShadingThread> threads;  // one record per render thread index, and one spare
     OffsetGeometry geometry{Vector3f{0, 0, 0}};
     bool useGeometry = true;
 
