@@ -12,7 +12,7 @@ PtexInputHandler::Handle MemoryInput::open(const char* /*path*/)
             inUse[i] = true;
             positions[i] = 0;
             // Handles are slot number + 1 so that none is null (null means "open failed").
-            return reinterpret_cast<Handle>(static_cast<intptr_t>(i + 1));
+            return reinterpret_cast<Handle>(static_cast<intptr_t>(i + 1));  // NOLINT(performance-no-int-to-ptr)
         }
     }
     return nullptr;

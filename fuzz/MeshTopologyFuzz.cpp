@@ -76,6 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
     const bool reverse = in.ConsumeBool();
     const int degreeCount = in.ConsumeIntegralInRange(0, 64);
     std::vector<int32_t> degrees;
+    degrees.reserve(size_t(degreeCount));
     for (int i = 0; i < degreeCount; ++i) {
         // Mostly small degrees, sometimes anything at all (negative, huge).
         degrees.push_back(in.ConsumeBool() ? in.ConsumeIntegralInRange(-2, 8) : in.ConsumeIntegral<int32_t>());
@@ -86,6 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
                                            : in.ConsumeIntegral<int32_t>());
 
     std::vector<TUtils::Vector3f> positions;
+    positions.reserve(size_t(vertexCount));
     for (int i = 0; i < vertexCount; ++i) positions.push_back({float(i), float(i % 7), 1.0f});
     TUtils::TarskPluginParameter vertices("vertices");
     TUtils::TarskPluginParameter origFaces("origFaces");

@@ -52,7 +52,7 @@ void OrigPolyMesh::build() noexcept
         const int64_t corners = std::max<int64_t>(degree, 0);
         if (indexCount + corners > faceVertexCount) {
             fail("face %d (degree %d) needs %lld \"origFaces\" indices in all, but the list holds %d", face, degree,
-                 static_cast<long long>(indexCount + corners), faceVertexCount);
+                 static_cast<long long>(indexCount) + corners, faceVertexCount);
             return;
         }
         if (!checkVertexIndices(face, indexCount, corners)) return;

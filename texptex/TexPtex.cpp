@@ -140,7 +140,7 @@ bool TexPtex::buildFrame(TarskRenderer* renderer)
     }
 
     const int32_t n = renderer->numThreads();
-    filters.reset(new std::unique_ptr<PtexFilter, PtexReleaser>[n]);
+    filters = std::make_unique<std::unique_ptr<PtexFilter, PtexReleaser>[]>(size_t(n));
     numFilters = n;
     // The library's filter table: quad-type files take the type as given and unknown types
     // become box; triangle-type files get the triangle point filter for type 0 and the triangle

@@ -16,8 +16,7 @@ PluginBase* TarskPlugin::getPlugin() { return static_cast<Plugin*>(this); }
 PluginInterface* TarskTexture::getInterface(uint64_t id)
 {
     if (id == TextureInterface::kInterfaceId) return static_cast<TextureInterface*>(this);
-    if (id == TarskPluginInterface::kInterfaceId) return static_cast<TarskPluginInterface*>(this);
-    return PluginBase::getInterface(id);
+    return TarskPlugin::getInterface(id);
 }
 
 PluginBase* TarskTexture::getPlugin() { return static_cast<Plugin*>(this); }

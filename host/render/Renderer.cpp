@@ -77,8 +77,9 @@ bake::Image renderFrame(const host::Scene& scene, host::SceneSession& session, c
         int gridY = (count + gridX - 1) / gridX;
         dump->assign(static_cast<size_t>(count), DumpedPoint());
         for (int i = 0; i < count; ++i) {
-            int x = static_cast<int>((i % gridX + 0.5) * settings.width / gridX);
-            int y = static_cast<int>((i / gridX + 0.5) * settings.height / gridY);
+            const int column = i % gridX, row = i / gridX;
+            int x = static_cast<int>((column + 0.5) * settings.width / gridX);
+            int y = static_cast<int>((row + 0.5) * settings.height / gridY);
             (*dump)[i].x = std::min(x, settings.width - 1);
             (*dump)[i].y = std::min(y, settings.height - 1);
             // A pixel met twice keeps its first slot; the second stays empty and is not written.
@@ -106,9 +107,11 @@ bake::Image renderFrame(const host::Scene& scene, host::SceneSession& session, c
                 for (int s = 0; s < settings.spp; ++s) {
                     double sx = 0.5, sy = 0.5;
                     if (settings.spp > 1) {
-                        int cell = s % (strata * strata);
-                        sx = (cell % strata + jitter(x, y, 2 * s)) / strata;
-                        sy = (cell / strata + jitter(x, y, 2 * s + 1)) / strata;
+                        // Stratum (column, row) of an strata x strata grid, jittered inside.
+                        const int cell = s % (strata * strata);
+                        const int column = cell % strata, row = cell / strata;
+                        sx = (column + jitter(x, y, 2 * s)) / strata;
+                        sy = (row + jitter(x, y, 2 * s + 1)) / strata;
                     }
                     CameraRay ray = camera.ray(x + sx, y + sy);
                     double color[3] = {0, 0, 0};

@@ -60,7 +60,7 @@ PtexTexture* PtexCacheImpl::get(const char* path, Ptex::String& error)
         std::lock_guard<std::mutex> lock(_mutex);
         std::unique_ptr<Entry>& slot = _entries[key];
         if (!slot) {
-            slot.reset(new Entry);
+            slot = std::make_unique<Entry>();
             slot->key = key;
         }
         Entry& entry = *slot;

@@ -3,6 +3,7 @@
 // Values are accumulated un-normalised; the filter divides by OneValue at the end.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "PtexHalf.h"
@@ -19,7 +20,7 @@ template <typename T, int N>
 inline void applyRect(const T* texel, int rowStride, int nt, int nu, int nv, const float* ku, const float* kv, int nc,
                       float* target, float* scratch)
 {
-    float fixedRow[N > 0 ? N : 1];
+    float fixedRow[std::max(N, 1)];
     float* row = N > 0 ? fixedRow : scratch;
     const int n = N > 0 ? N : nc;
     for (int y = 0; y < nv; y++, texel += rowStride) {

@@ -15,7 +15,7 @@ PTEX_NAMESPACE_BEGIN
 class SizedInputHandler : public PtexInputHandler {
 public:
     virtual bool size(Handle handle, uint64_t& size) = 0;
-    virtual ~SizedInputHandler() {}
+    ~SizedInputHandler() override {}
 };
 
 class DefaultInputHandler : public SizedInputHandler {

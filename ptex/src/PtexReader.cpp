@@ -306,9 +306,9 @@ bool PtexReader::openFile(std::string& error)
         _constFaces[f].value = _constData.get() + size_t(_pixelSize) * f;
         _constFaces[f].pixelSize = _pixelSize;
     }
-    _levels.reset(new std::atomic<LevelTable*>[_header.nlevels]);
+    _levels = std::make_unique<std::atomic<LevelTable*>[]>(size_t(_header.nlevels));
     for (int i = 0; i < _header.nlevels; ++i) _levels[i].store(nullptr, std::memory_order_relaxed);
-    _reductions.reset(new std::atomic<ReductionTable*>[nfaces]);
+    _reductions = std::make_unique<std::atomic<ReductionTable*>[]>(size_t(nfaces));
     for (uint64_t f = 0; f < nfaces; ++f) _reductions[f].store(nullptr, std::memory_order_relaxed);
 
     if (!_collectedErrors.empty()) return fail(_collectedErrors);
@@ -579,7 +579,7 @@ PtexMetaData* PtexReader::getMetaData()
     if (meta) return meta;
     std::unique_ptr<PtexMetaDataReader> built;
     try {
-        built.reset(new PtexMetaDataReader(*this));
+        built = std::make_unique<PtexMetaDataReader>(*this);
         built->load(_metaDataPos, _header.metadatazipsize, _header.metadatamemsize, _lmdHeaderPos,
                     _extHeader.lmdheaderzipsize, _extHeader.lmdheadermemsize, _lmdDataPos, _extHeader.lmddatasize);
         for (const MetaEdit& edit : _metaEdits) built->loadEdit(edit.pos, edit.zipSize, edit.memSize);
@@ -641,7 +641,7 @@ PtexReader::LevelTable* PtexReader::loadLevelLocked(int level)
             built->offsets[edit.first] = edit.second.offset;
         }
     }
-    built->blocks.reset(new std::atomic<FaceBlock*>[li.nfaces]);
+    built->blocks = std::make_unique<std::atomic<FaceBlock*>[]>(size_t(li.nfaces));
     for (uint32_t i = 0; i < li.nfaces; ++i) built->blocks[i].store(nullptr, std::memory_order_relaxed);
     int64_t bytes =
         int64_t(sizeof(LevelTable)) + int64_t(li.nfaces) * int64_t(sizeof(FaceDataHeader) + 8 + sizeof(void*));
@@ -763,7 +763,7 @@ bool PtexReader::decodeBlockLocked(FaceBlock& block, FaceDataHeader header, uint
             reportReadError("tile sizes do not add up to the face block");
             return false;
         }
-        table->tiles.reset(new std::atomic<FaceBlock*>[table->ntiles]);
+        table->tiles = std::make_unique<std::atomic<FaceBlock*>[]>(size_t(table->ntiles));
         for (int t = 0; t < table->ntiles; ++t) table->tiles[t].store(nullptr, std::memory_order_relaxed);
         block.kind = FaceBlock::kTiled;
         block.tileTable = std::move(table);
@@ -936,7 +936,7 @@ PtexFaceData* PtexReader::acquireReduction(int faceid, Res res)
             std::unique_ptr<ReductionTable> created(new ReductionTable);
             const int count = (face.res.ulog2 + 1) * (face.res.vlog2 + 1);
             created->vsize = face.res.vlog2 + 1;
-            created->blocks.reset(new std::atomic<FaceBlock*>[count]);
+            created->blocks = std::make_unique<std::atomic<FaceBlock*>[]>(size_t(count));
             for (int i = 0; i < count; ++i) created->blocks[i].store(nullptr, std::memory_order_relaxed);
             table = created.get();
             _ownedReductions.push_back(std::move(created));
@@ -1026,7 +1026,7 @@ std::unique_ptr<FaceBlock> PtexReader::computeReduction(int faceid, Res res)
             table->tileRes = newTile;
             table->ntilesu = res.ntilesu(newTile);
             table->ntiles = res.ntiles(newTile);
-            table->tiles.reset(new std::atomic<FaceBlock*>[table->ntiles]);
+            table->tiles = std::make_unique<std::atomic<FaceBlock*>[]>(size_t(table->ntiles));
             for (int t = 0; t < table->ntiles; ++t) table->tiles[t].store(nullptr, std::memory_order_relaxed);
             table->computed = true;
             table->faceid = faceid;

@@ -501,12 +501,17 @@ void ConvertFromFloat(void* dst, const float* src, DataType dt, int numChannels)
     switch (dt) {
     case dt_uint8: {
         uint8_t* out = static_cast<uint8_t*>(dst);
-        for (int i = 0; i < numChannels; ++i) out[i] = uint8_t(PtexUtils::clamp(src[i], 0.0f, 1.0f) * 255.0f + 0.5f);
+        // Rounds by adding 0.5 and truncating, the conversion stored files were written with.
+        for (int i = 0; i < numChannels; ++i)
+            // NOLINTNEXTLINE(bugprone-incorrect-roundings)
+            out[i] = uint8_t(PtexUtils::clamp(src[i], 0.0f, 1.0f) * 255.0f + 0.5f);
         break;
     }
     case dt_uint16: {
         uint16_t* out = static_cast<uint16_t*>(dst);
-        for (int i = 0; i < numChannels; ++i) out[i] = uint16_t(PtexUtils::clamp(src[i], 0.0f, 1.0f) * 65535.0f + 0.5f);
+        for (int i = 0; i < numChannels; ++i)
+            // NOLINTNEXTLINE(bugprone-incorrect-roundings)
+            out[i] = uint16_t(PtexUtils::clamp(src[i], 0.0f, 1.0f) * 65535.0f + 0.5f);
         break;
     }
     case dt_half: {

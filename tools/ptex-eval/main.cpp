@@ -161,6 +161,7 @@ int main(int argc, char** argv)
         evaluate(texture.get(), queries, 0, 1, numChannels, results);
     } else {
         std::vector<std::thread> workers;
+        workers.reserve(size_t(threads));
         for (int t = 0; t < threads; t++)
             workers.emplace_back(evaluate, texture.get(), std::cref(queries), t, threads, numChannels,
                                  std::ref(results));

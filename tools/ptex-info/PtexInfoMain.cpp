@@ -51,12 +51,10 @@ int main(int argc, char** argv)
             faces = true;
         else if (!strcmp(argv[i], "-m"))
             meta = true;
-        else if (argv[i][0] == '-' && argv[i][1] != '\0')
-            return usage();
-        else if (!path)
-            path = argv[i];
+        else if ((argv[i][0] == '-' && argv[i][1] != '\0') || path)
+            return usage();  // an unknown option or a second file
         else
-            return usage();
+            path = argv[i];
     }
     if (!path) return usage();
 
