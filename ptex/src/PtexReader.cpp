@@ -1242,6 +1242,9 @@ void PtexReader::getPixel(int faceid, int u, int v, float* result, int firstchan
     if (n <= 0) return;
     if (res.ulog2 < 0 || res.vlog2 < 0 || res.ulog2 > kMaxLog2 || res.vlog2 > kMaxLog2) return;
     if (u < 0 || v < 0 || u >= res.u() || v >= res.v()) return;
+    if (uint32_t(faceid) < _header.nfaces && res == _faces[faceid].res && !_faces[faceid].isConstant() &&
+        readResidentTexel(faceid, u, v, result, firstchan, n))
+        return;
     PtexFaceData* data = getData(faceid, res);
     const DataType dt = DataType(_header.datatype);
     const uint8_t* texel = nullptr;
@@ -1262,6 +1265,52 @@ void PtexReader::getPixel(int faceid, int u, int v, float* result, int firstchan
     if (texel) ConvertToFloat(result, texel + size_t(firstchan) * DataSize(dt), dt, n);
     if (tile) tile->release();
     data->release();
+}
+
+// The point filters' path: one texel at the stored resolution of a non-constant face whose
+// block (and tile) is already resident, read from the blocks directly instead of through the
+// PtexFaceData interface. False when anything is not resident yet; getPixel then takes the
+// loading path. A tiled face's own block holds only its tile directory and is never evicted
+// (only its tiles are), so it is used without taking a handle; the tile is held while read.
+bool PtexReader::readResidentTexel(int faceid, int u, int v, float* result, int firstchan, int nchannels)
+{
+    if (inErrorState()) return false;
+    LevelTable* table = _levels[0].load(std::memory_order_acquire);
+    if (!table) return false;
+    FaceBlock* block = table->blocks[faceid].load(std::memory_order_acquire);
+    // The acquire load of refs >= 0 makes the decoded fields of a published block visible.
+    if (!block || block->refs.load(std::memory_order_acquire) < 0) return false;
+    FaceBlock* held = nullptr;
+    const uint8_t* texel = nullptr;
+    if (block->kind == FaceBlock::kTiled) {
+        const TileTable& tiles = *block->tileTable;
+        const Res tileRes = tiles.tileRes;
+        const int index = (v >> tileRes.vlog2) * tiles.ntilesu + (u >> tileRes.ulog2);
+        if (index < 0 || index >= tiles.ntiles) return false;
+        FaceBlock* tile = tiles.tiles[index].load(std::memory_order_acquire);
+        if (!tile || !tile->tryAcquire()) return false;
+        held = tile;
+        texel = tile->pixels.get();
+        if (tile->kind != FaceBlock::kConstant) {
+            const int tu = u & (tileRes.u() - 1), tv = v & (tileRes.v() - 1);
+            texel += (size_t(tv) * size_t(tileRes.u()) + size_t(tu)) * size_t(_pixelSize);
+        }
+    } else {
+        if (!block->tryAcquire()) return false;
+        held = block;
+        texel = block->pixels.get();
+        if (block->kind != FaceBlock::kConstant) {
+            if (u >= block->blockRes.u() || v >= block->blockRes.v()) {
+                held->release();
+                return false;
+            }
+            texel += (size_t(v) * size_t(block->blockRes.u()) + size_t(u)) * size_t(_pixelSize);
+        }
+    }
+    const DataType dt = DataType(_header.datatype);
+    ConvertToFloat(result, texel + size_t(firstchan) * size_t(DataSize(dt)), dt, nchannels);
+    held->release();
+    return true;
 }
 
 // ---- FaceBlock members that need the reader ----

@@ -134,6 +134,7 @@ private:
     void afterLoad();
 
     PtexFaceData* errorFace() { return &_errorFace; }
+    bool readResidentTexel(int faceid, int u, int v, float* result, int firstchan, int nchannels);
     PtexFaceData* acquireLevelFace(int level, int index, int faceid);
     PtexFaceData* acquireReduction(int faceid, Res res);
     PtexFaceData* reductionError(int faceid, Res res, const char* message);

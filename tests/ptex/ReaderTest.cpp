@@ -176,6 +176,61 @@ TEST(Reader, ResolutionsComeFromStoredLevelsOrAlternatingHalvings)
     EXPECT_EQ(readAll(tx, 0, Ptex::Res(0, 0))[0], average);
 }
 
+TEST(Reader, SingleTexelsEqualTheStoredTexelsWhileBlocksComeAndGo)
+{
+    // Tiled faces with constant tiles, packed faces and a constant face, every data type, read
+    // texel by texel at the stored resolution through a cache far too small for the texture, so
+    // that texels are read both from resident blocks and from blocks evicted and loaded again.
+    for (Ptex::DataType dt : {Ptex::dt_uint8, Ptex::dt_uint16, Ptex::dt_half, Ptex::dt_float}) {
+        SCOPED_TRACE(Ptex::DataTypeName(dt));
+        TextureLayout texDesc;
+        texDesc.dataType = dt;
+        texDesc.numChannels = 3;
+        texDesc.faces.resize(4);
+        texDesc.faces[0].res = Ptex::Res(9, 8);  // tiled
+        texDesc.faces[1].res = Ptex::Res(3, 5);  // packed
+        texDesc.faces[2].res = Ptex::Res(2, 2);
+        texDesc.faces[2].constant = true;
+        texDesc.faces[3].res = Ptex::Res(8, 9);  // tiled
+        texDesc.texel = [](int f, int u, int v, int c) {
+            if (f != 1 && u >= 128 && v >= 128) return 0.25f * float(c + 1);  // constant tiles
+            return float((u * 7 + v * 13 + c * 5 + f * 3) % 256) / 255.f;
+        };
+        const std::string path = writeLayout(std::string("texels-") + Ptex::DataTypeName(dt) + ".ptx", texDesc);
+        PtexPtr<PtexCache> cache(PtexCache::create(1, 64 * 1024));
+        Ptex::String error;
+        PtexPtr<PtexTexture> tx(cache->get(path.c_str(), error));
+        ASSERT_TRUE(tx) << error;
+        std::vector<std::vector<float>> expected(texDesc.faces.size());
+        for (size_t f = 0; f < texDesc.faces.size(); f++) {
+            const std::vector<unsigned char> stored = tarsk::test::makeFaceTexels(texDesc, int(f));
+            const Ptex::Res res = texDesc.faces[f].constant ? Ptex::Res(0, 0) : texDesc.faces[f].res;
+            const int texelBytes = Ptex::DataSize(dt) * 3;
+            expected[f].resize(size_t(res.size()) * 3);
+            for (int t = 0; t < res.size(); t++)
+                Ptex::ConvertToFloat(&expected[f][size_t(t) * 3], &stored[size_t(t) * size_t(texelBytes)], dt, 3);
+        }
+        uint32_t seed = 7;
+        auto next = [&seed](int n) {
+            seed = seed * 1664525u + 1013904223u;
+            return int((seed >> 8) % uint32_t(n));
+        };
+        for (int i = 0; i < 20000; i++) {
+            const int f = next(4);
+            const Ptex::Res res = texDesc.faces[f].res;
+            const int u = next(res.u()), v = next(res.v());
+            const int firstchan = next(3);
+            float got[3] = {-1, -1, -1};
+            tx->getPixel(f, u, v, got, firstchan, 3);
+            const size_t t = texDesc.faces[f].constant ? 0 : size_t(v) * size_t(res.u()) + size_t(u);
+            for (int c = 0; c < 3; c++) {
+                const float want = firstchan + c < 3 ? expected[f][t * 3 + size_t(firstchan + c)] : 0.0f;
+                ASSERT_EQ(got[c], want) << "face " << f << " texel (" << u << ", " << v << ") channel " << c;
+            }
+        }
+    }
+}
+
 TEST(Reader, TiledFacesReduceLikeTheirAssembledImage)
 {
     TextureLayout texDesc;
