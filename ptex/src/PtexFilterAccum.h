@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
 #include "PtexHalf.h"
@@ -23,6 +24,13 @@ inline void applyRect(const T* texel, int rowStride, int nt, int nu, int nv, con
     float fixedRow[std::max(N, 1)];
     float* row = N > 0 ? fixedRow : scratch;
     const int n = N > 0 ? N : nc;
+    // Ask for every row up front, so that the rows' cache misses overlap instead of each row
+    // waiting for the previous row's arithmetic.
+    for (int y = 0; y < nv; y++) {
+        const T* start = texel + ptrdiff_t(y) * rowStride;
+        __builtin_prefetch(start);
+        __builtin_prefetch(start + ptrdiff_t(nu) * nt - 1);
+    }
     for (int y = 0; y < nv; y++, texel += rowStride) {
         const T* p = texel;
         const float k0 = ku[0];

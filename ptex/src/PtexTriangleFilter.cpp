@@ -69,8 +69,27 @@ float accumulateTexels(float cu, float cv, int u1, int v1, int w1, int u2, int v
     const float DDQ = 2.0f * A;
     const int n = N > 0 ? N : nc;
     float weight = 0;
+    // With a fixed channel count the sums live in a local copy for the whole run: stores through
+    // 'acc' would otherwise have to reach memory before every texel load (T may be a byte type,
+    // which may alias anything), chaining each texel's additions through memory.
+    float local[std::max(N, 1)];
+    float* sum = N > 0 ? local : acc;
+    if (N > 0 && WithData)
+        for (int c = 0; c < n; c++) local[c] = acc[c];
     v1 = std::max(v1, 0);
     v2 = std::min(v2, rowLen);
+    if (WithData) {
+        // Ask for every row's texels up front: the rows are far apart in memory, and the loads of
+        // one row would otherwise wait until the arithmetic of the previous row is done.
+        for (int y = v1; y < v2; y++) {
+            const int xw = rowLen - y;
+            const int x1 = std::max(std::max(u1, xw - w2), 0), x2 = std::min(std::min(u2, xw - w1), rowLen);
+            if (x2 <= x1) continue;
+            const T* row = data + size_t(y) * size_t(rowLen) * size_t(nt);
+            __builtin_prefetch(row + size_t(x1) * size_t(nt));
+            __builtin_prefetch(row + size_t(x2) * size_t(nt) - 1);
+        }
+    }
     for (int y = v1; y < v2; y++) {
         const int xw = rowLen - y;
         // The w index of texel (x, y) is rowLen - 1 - x - y; it must lie in [w1, w2).
@@ -87,13 +106,15 @@ float accumulateTexels(float cu, float cv, int u1, int v1, int w1, int u2, int v
                 const float wt = std::exp(-6.125f * Q) * area;
                 weight += wt;
                 if (WithData)
-                    for (int c = 0; c < n; c++) acc[c] += float(p[c]) * wt;
+                    for (int c = 0; c < n; c++) sum[c] += float(p[c]) * wt;
             }
             Q = Q + DQ;
             DQ = DQ + DDQ;
             if (WithData) p += nt;
         }
     }
+    if (N > 0 && WithData)
+        for (int c = 0; c < n; c++) acc[c] = local[c];
     return weight;
 }
 
