@@ -83,7 +83,7 @@ void buildWidth4Axis(KernelAxis& axis, float c, float w, int n, bool lerp, const
     float* k = axis.weights;
     w = fmax(w, p2(n));
     int a = resFromWidth(w);
-    const float lo = std::ldexp(1.0f, -a);
+    const float lo = exp2i(-a);
     const float L2 = lerp ? (w - lo) / lo : 0.0f;
     const float L1 = 1.0f - L2;
 

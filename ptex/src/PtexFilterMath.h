@@ -35,8 +35,27 @@ inline float fabsBits(float x) { return std::fabs(x); }
 inline int evenDown(int i) { return i & ~1; }
 inline int evenUp(int i) { return evenDown(i + 1); }
 
+// 2^e as an exact float, as ldexp(1.0f, e) gives it (subnormal below 2^-126, 0 below 2^-149,
+// infinity above 2^127), built from its bits: the filters call it on every evaluation and the
+// library call costs more than the rest of a kernel axis.
+inline float exp2i(int e)
+{
+    uint32_t bits;
+    if (e > 127)
+        bits = 0x7f800000u;
+    else if (e >= -126)
+        bits = uint32_t(e + 127) << 23;
+    else if (e >= -149)
+        bits = uint32_t(1) << (e + 149);
+    else
+        bits = 0;
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+}
+
 // 2^-n as an exact float.
-inline float p2(int n) { return std::ldexp(1.0f, -n); }
+inline float p2(int n) { return exp2i(-n); }
 
 // Float to int for values already known to lie in the int range.
 inline int floorToInt(float x) { return int(std::floor(x)); }

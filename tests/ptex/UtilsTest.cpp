@@ -4,6 +4,8 @@
 #include <PtexUtils.h>
 #include <Ptexture.h>
 
+#include "PtexFilterMath.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -252,6 +254,13 @@ TEST(Utils, IntegerAndFloatHelpers)
     EXPECT_FALSE(PtexUtils::isPowerOfTwo(6));
     EXPECT_EQ(PtexUtils::smoothstep(0.5f, 0.0f, 1.0f), 0.5f);
     EXPECT_EQ(PtexUtils::qsmoothstep(2.0f, 0.0f, 1.0f), 1.0f);
+}
+
+TEST(Utils, FilterPowersOfTwoAreExactlyLdexp)
+{
+    // Normal, subnormal, underflowing and overflowing exponents alike.
+    for (int e = -300; e <= 300; e++)
+        ASSERT_EQ(floatBits(Ptex::FilterMath::exp2i(e)), floatBits(std::ldexp(1.0f, e))) << "2^" << e;
 }
 
 TEST(Utils, ReductionOrderIsAStableSortByDescendingKey)
