@@ -3,6 +3,8 @@
 #include <PtexHalf.h>
 #include <Ptexture.h>
 
+#include "FloatBits.h"
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -11,19 +13,8 @@
 
 namespace {
 
-uint32_t floatBits(float f)
-{
-    uint32_t b;
-    std::memcpy(&b, &f, 4);
-    return b;
-}
-
-float bitsFloat(uint32_t b)
-{
-    float f;
-    std::memcpy(&f, &b, 4);
-    return f;
-}
+using tarsk::test::bitsFloat;
+using tarsk::test::floatBits;
 
 TEST(ApiBasics, LayoutsAndConstantsMatchTheFileFormatAndPublicLibrary)
 {

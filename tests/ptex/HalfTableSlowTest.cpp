@@ -2,6 +2,8 @@
 // the reference rule with the NaN correction. Too slow for the sanitizer builds.
 #include <PtexHalf.h>
 
+#include "FloatBits.h"
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -9,12 +11,7 @@
 
 namespace {
 
-float bitsFloat(uint32_t b)
-{
-    float f;
-    std::memcpy(&f, &b, 4);
-    return f;
-}
+using tarsk::test::bitsFloat;
 
 TEST(HalfTable, FloatToHalfWholeTableChecksum)
 {

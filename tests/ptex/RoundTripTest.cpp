@@ -8,6 +8,8 @@
 #include <PtexUtils.h>
 #include <Ptexture.h>
 
+#include "FileBytes.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -17,18 +19,14 @@
 
 namespace {
 
+using tarsk::test::readBytes;
+
 namespace fs = std::filesystem;
 
 std::string scratchPath(const std::string& name)
 {
     fs::create_directories(tarsk::test::scratchDir());
     return tarsk::test::scratchDir() + "/roundtrip_" + name;
-}
-
-std::vector<uint8_t> readBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 uint32_t mix(uint32_t h)

@@ -6,6 +6,8 @@
 
 #include "PtexFilterMath.h"
 
+#include "FloatBits.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,19 +17,8 @@
 
 namespace {
 
-uint32_t floatBits(float f)
-{
-    uint32_t b;
-    std::memcpy(&b, &f, 4);
-    return b;
-}
-
-float bitsFloat(uint32_t b)
-{
-    float f;
-    std::memcpy(&f, &b, 4);
-    return f;
-}
+using tarsk::test::bitsFloat;
+using tarsk::test::floatBits;
 
 // An 8x8 single-channel image whose top-left 2x2 block is (a b / c d) and whose other texels
 // are `rest`; returns the first texel of its 2x2 box reduction.

@@ -7,6 +7,8 @@
 #include <PtexUtils.h>
 #include <Ptexture.h>
 
+#include "FileBytes.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -18,6 +20,8 @@
 
 namespace {
 
+using tarsk::test::readBytes;
+
 namespace fs = std::filesystem;
 using tarsk::test::WrittenFile;
 
@@ -25,20 +29,6 @@ std::string scratchPath(const std::string& name)
 {
     fs::create_directories(tarsk::test::scratchDir());
     return tarsk::test::scratchDir() + "/writer_edit_" + name;
-}
-
-std::vector<uint8_t> readBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-WrittenFile load(const std::string& path)
-{
-    WrittenFile file;
-    std::string error;
-    EXPECT_TRUE(file.load(path, error)) << error;
-    return file;
 }
 
 // The two-face example file (quad, uint8, 3 channels, meta data "name" and "iv").
@@ -147,7 +137,7 @@ TEST(WriterEdit, IncrementalFaceConstantMetaAndModeRecords)
     ASSERT_TRUE(writer->close(error)) << error;
     writer->release();
 
-    const WrittenFile file = load(path);
+    const WrittenFile file = tarsk::test::loadWrittenFile(path);
     ASSERT_EQ(file.bytes.size(), sizeBefore + 145);
     EXPECT_EQ(file.editDataPos, sizeBefore);
     EXPECT_EQ(file.editDataSize, 145u);
@@ -257,7 +247,7 @@ TEST(WriterEdit, SuccessiveEditsEndToEnd)
     writer->release();
     EXPECT_EQ(readBytes(path), readBytes(fresh));
 
-    const WrittenFile file = load(path);
+    const WrittenFile file = tarsk::test::loadWrittenFile(path);
     ASSERT_EQ(file.nlevels, 7);
     const uint32_t counts[7] = {9, 4, 4, 2, 2, 2, 1};
     for (int l = 0; l < 7; ++l) EXPECT_EQ(file.levels[size_t(l)].nfaces, counts[l]);
@@ -337,7 +327,7 @@ TEST(WriterEdit, EditsOfFilesWithoutMetaDataAndApplyEdits)
     checkFaces(true);
     ASSERT_TRUE(PtexWriter::applyEdits(path.c_str(), error)) << error;
     checkFaces(false);
-    const WrittenFile file = load(path);
+    const WrittenFile file = tarsk::test::loadWrittenFile(path);
     EXPECT_EQ(file.nlevels, 2);  // face 0 (16x8) keeps its stored reduction
     EXPECT_EQ(file.levels[1].nfaces, 1u);
 
@@ -352,7 +342,7 @@ TEST(WriterEdit, EditsOfFilesWithoutMetaDataAndApplyEdits)
     writer->setBorderModes(Ptex::m_periodic, Ptex::m_black);
     ASSERT_TRUE(writer->close(error)) << error;
     writer->release();
-    EXPECT_EQ(load(path).uBorderMode, 2);
+    EXPECT_EQ(tarsk::test::loadWrittenFile(path).uBorderMode, 2);
     checkFaces(false);
 }
 
@@ -362,7 +352,7 @@ TEST(WriterEdit, ReferenceEditRecordsReplayByteForByte)
 {
     const std::string source = tarsk::test::testDataDir() + "/edits_u8.ptx";
     if (!fs::exists(source)) GTEST_SKIP() << "reference Ptex files not found at " << tarsk::test::testDataDir();
-    const WrittenFile original = load(source);
+    const WrittenFile original = tarsk::test::loadWrittenFile(source);
     ASSERT_GT(original.editDataSize, 0u);
     const uint64_t editStart = original.editDataPos, editEnd = editStart + original.editDataSize;
 

@@ -11,6 +11,8 @@
 #include <PtexUtils.h>
 #include <Ptexture.h>
 
+#include "FileBytes.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -21,26 +23,14 @@
 
 namespace {
 
+using tarsk::test::readBytes;
+
 using tarsk::test::WrittenFile;
 
 std::string scratchPath(const std::string& name)
 {
     std::filesystem::create_directories(tarsk::test::scratchDir());
     return tarsk::test::scratchDir() + "/writer_format_" + name;
-}
-
-std::vector<uint8_t> readBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-WrittenFile load(const std::string& path)
-{
-    WrittenFile file;
-    std::string error;
-    EXPECT_TRUE(file.load(path, error)) << error;
-    return file;
 }
 
 // The 242-byte reference file of the format's worked example.
@@ -98,7 +88,7 @@ TEST(WriterFormat, FileWithoutMetaDataKeepsTheBarrier)
     ASSERT_TRUE(writer->close(error)) << error;
     writer->release();
 
-    const WrittenFile file = load(path);
+    const WrittenFile file = tarsk::test::loadWrittenFile(path);
     EXPECT_EQ(file.bytes.size(), 202u);
     EXPECT_EQ(file.editDataPos, 202u);
     EXPECT_EQ(file.faceInfoSize, 18u);
@@ -191,7 +181,7 @@ TEST(WriterFormat, StoredReductionsAndConstantValuesFollowTheArithmetic)
                 const std::string path = scratchPath("reductions.ptx");
                 std::string error;
                 ASSERT_TRUE(tarsk::test::writeTexture(path, texDesc, error)) << error;
-                const WrittenFile file = load(path);
+                const WrittenFile file = tarsk::test::loadWrittenFile(path);
                 const int P = file.pixelSize();
 
                 std::vector<Ptex::FaceInfo> infos = file.faces;
@@ -255,7 +245,7 @@ void checkEightByEight(Ptex::DataType dt, int nchan, int alpha, const std::vecto
     ASSERT_TRUE(writer->writeFace(0, Ptex::FaceInfo(Ptex::Res(3, 3)), image.data()));
     ASSERT_TRUE(writer->close(error)) << error;
     writer->release();
-    const WrittenFile file = load(path);
+    const WrittenFile file = tarsk::test::loadWrittenFile(path);
     ASSERT_EQ(file.nlevels, 2);
     std::vector<uint8_t> reduced;
     ASSERT_TRUE(file.decodeFace(1, 0, Ptex::Res(2, 2), reduced, error)) << error;
@@ -310,7 +300,7 @@ TEST(WriterFormat, TileResolutionsAndTiledBlocks)
     const std::string path = scratchPath("tiled.ptx");
     std::string error;
     ASSERT_TRUE(tarsk::test::writeTexture(path, texDesc, error)) << error;
-    const WrittenFile file = load(path);
+    const WrittenFile file = tarsk::test::loadWrittenFile(path);
     EXPECT_EQ(file.levels[0].headers[0] >> 30, 3u);
     EXPECT_EQ(file.tileRes(0, 0, face.res), Ptex::Res(7, 7));
     const uint64_t pos = file.levels[0].blockPos[0];
@@ -353,7 +343,7 @@ TEST(WriterFormat, SpecialFloatValuesAreStoredBitForBit)
         ASSERT_TRUE(writer->writeFace(0, Ptex::FaceInfo(Ptex::Res(3, 3)), data));
         ASSERT_TRUE(writer->close(error)) << error;
         writer->release();
-        const WrittenFile file = load(path);
+        const WrittenFile file = tarsk::test::loadWrittenFile(path);
         std::vector<uint8_t> stored;
         ASSERT_TRUE(file.decodeFace(0, 0, Ptex::Res(3, 3), stored, error)) << error;
         ASSERT_EQ(stored.size(), 64u * Ptex::DataSize(dt));
@@ -381,7 +371,7 @@ std::vector<int> flagsOf(Ptex::MeshType mt, const std::vector<tarsk::test::FaceL
     const std::string path = scratchPath("flags.ptx");
     std::string error;
     EXPECT_TRUE(tarsk::test::writeTexture(path, texDesc, error)) << error;
-    const WrittenFile file = load(path);
+    const WrittenFile file = tarsk::test::loadWrittenFile(path);
     std::vector<int> flags;
     for (const Ptex::FaceInfo& info : file.faces) flags.push_back(info.flags);
     return flags;
@@ -458,7 +448,7 @@ TEST(WriterFormat, NeighborhoodFlagsOnRandomGrids)
         const std::string path = scratchPath("random_flags.ptx");
         std::string error;
         ASSERT_TRUE(tarsk::test::writeTexture(path, texDesc, error)) << error;
-        const WrittenFile file = load(path);
+        const WrittenFile file = tarsk::test::loadWrittenFile(path);
         for (int y = 0; y < nv; ++y)
             for (int x = 0; x < nu; ++x) {
                 const int f = y * nu + x;
@@ -495,7 +485,7 @@ TEST(WriterFormat, MetaDataLayoutAndOrder)
     ASSERT_TRUE(writer->close(error)) << error;
     writer->release();
 
-    const WrittenFile file = load(path);
+    const WrittenFile file = tarsk::test::loadWrittenFile(path);
     ASSERT_EQ(file.meta.size(), 5u);
     EXPECT_EQ(file.meta[0].key, "small");
     EXPECT_EQ(file.meta[0].data.size(), 1024u);
@@ -552,7 +542,7 @@ TEST(WriterFormat, StridesRewritesAndStaleBlocks)
     EXPECT_TRUE(writer->writeFace(2, info, packed.data()));
     EXPECT_TRUE(writer->close(error)) << error;
     writer->release();
-    const WrittenFile file = load(path);
+    const WrittenFile file = tarsk::test::loadWrittenFile(path);
     EXPECT_TRUE(file.faces[0].isConstant());
     EXPECT_EQ(file.faces[0].res, Ptex::Res(5, 5));
     EXPECT_NE(file.levels[0].headers[0], 0u);
@@ -576,7 +566,7 @@ TEST(WriterFormat, UnwrittenFacesAndEmptyWriters)
     PtexWriter* writer = PtexWriter::open(path.c_str(), Ptex::mt_triangle, Ptex::dt_half, 4, 3, 3, error);
     ASSERT_TRUE(writer);
     writer->release();  // release alone finishes the file
-    const WrittenFile file = load(path);
+    const WrittenFile file = tarsk::test::loadWrittenFile(path);
     ASSERT_EQ(file.faces.size(), 3u);
     for (const Ptex::FaceInfo& info : file.faces) {
         EXPECT_EQ(info.flags, 5);

@@ -3,6 +3,7 @@
 #include "WrittenFile.h"
 
 #include <PtexUtils.h>
+#include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <cstring>
@@ -262,6 +263,14 @@ Ptex::Res WrittenFile::tileRes(int level, int index, Ptex::Res res) const
     if ((l.headers[size_t(index)] >> 30) != 3) return res;
     const uint64_t pos = l.blockPos[size_t(index)];
     return Ptex::Res(int8_t(bytes[pos]), int8_t(bytes[pos + 1]));
+}
+
+WrittenFile loadWrittenFile(const std::string& path)
+{
+    WrittenFile file;
+    std::string error;
+    EXPECT_TRUE(file.load(path, error)) << path << ": " << error;
+    return file;
 }
 
 }  // namespace tarsk::test

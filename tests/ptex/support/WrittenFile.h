@@ -71,4 +71,7 @@ private:
 // Parses consecutive small meta data records; false when a record runs past the end.
 bool parseMetaRecords(const std::vector<uint8_t>& raw, std::vector<WrittenMetaRecord>& out);
 
+// Parses `path`, failing the current test (with the parse error) when it does not load.
+WrittenFile loadWrittenFile(const std::string& path);
+
 }  // namespace tarsk::test
