@@ -72,6 +72,74 @@ void PtexSeparableFilter::buildAxis(KernelAxis& axis, float c, float w, int n)
     }
 }
 
+// Where an axis of the kernel will lie (level, texel range), worked out ahead of the weights
+// and only as a hint for prefetching: the same placement as the builders without the weights.
+// False for the widths whose kernels only touch the few texels of the coarsest levels.
+bool PtexSeparableFilter::footprintAxis(float c, float w, int n, int& log2, int& first, int& end) const
+{
+    if (!(w < 0.25f) || !(c >= 0.0f && c <= 1.0f)) return false;
+    if (shape_ == Shape::bilinear) w = fmin(w, 1.0f);
+    w = fmax(w, p2(n));
+    const int a = resFromWidth(w);
+    if (a < 0 || a > n) return false;
+    const float R = float(1 << a);
+    float lo = 0, hi = 0;
+    switch (shape_) {
+    case Shape::bilinear: lo = c * R - 0.5f, hi = lo + 1.0f; break;
+    case Shape::box: lo = (c - 0.5f * w) * R, hi = (c + 0.5f * w) * R; break;
+    case Shape::gaussian:
+    case Shape::cubic: lo = c * R - 0.5f - 2.0f * w * R, hi = c * R - 0.5f + 2.0f * w * R; break;
+    }
+    // lo and hi lie within a few texels of [0, R], so truncation plus a texel of margin on
+    // each side covers floor and ceil.
+    log2 = a;
+    first = imax(int(lo) - 1, 0);
+    end = imin(int(hi) + 2, 1 << a);
+    return first < end;
+}
+
+// Starts the loads of the texels a kernel will read on the face itself, so that their cache
+// misses overlap with building the weights instead of following it. Only a hint: any data
+// that is not at hand is skipped, and nothing read here affects the result.
+void PtexSeparableFilter::prefetchFootprint(int faceid, float u, float v, float uw, float vw, const Ptex::Res& faceRes)
+{
+    int ul = 0, u0 = 0, u1 = 0, vl = 0, v0 = 0, v1 = 0;
+    if (!footprintAxis(u, uw, faceRes.ulog2, ul, u0, u1) || !footprintAxis(v, vw, faceRes.vlog2, vl, v0, v1)) return;
+    PtexFaceData* data = tx_->getData(faceid, Ptex::Res(int8_t(ul), int8_t(vl)));
+    if (!data) return;
+    const char* texels = nullptr;
+    PtexFaceData* tile = nullptr;
+    int rowLen = 1 << ul;
+    if (data->isTiled()) {
+        // The tile of the footprint's first texel; footprints are small next to tiles.
+        const Ptex::Res tileRes = data->tileRes();
+        if (tileRes.ulog2 >= 0 && tileRes.vlog2 >= 0 && tileRes.ulog2 <= ul && tileRes.vlog2 <= vl) {
+            const int tw = 1 << tileRes.ulog2, th = 1 << tileRes.vlog2;
+            tile = data->getTile((v0 / th) * (rowLen / tw) + u0 / tw);
+            if (tile && !tile->isConstant()) {
+                texels = static_cast<const char*>(tile->getData());
+                rowLen = tw;
+                u1 = imin(u1 - (u0 / tw) * tw, tw);
+                v1 = imin(v1 - (v0 / th) * th, th);
+                u0 %= tw;
+                v0 %= th;
+            }
+        }
+    } else if (!data->isConstant()) {
+        texels = static_cast<const char*>(data->getData());
+    }
+    if (texels && u0 < u1) {
+        const size_t texelBytes = size_t(nt_) * size_t(Ptex::DataSize(dt_));
+        for (int y = v0; y < v1; y++) {
+            const char* row = texels + (size_t(y) * size_t(rowLen) + size_t(u0)) * texelBytes;
+            __builtin_prefetch(row);
+            __builtin_prefetch(row + size_t(u1 - u0) * texelBytes - 1);
+        }
+    }
+    if (tile) tile->release();
+    data->release();
+}
+
 void PtexSeparableFilter::buildKernel(SeparableKernel& k, float u, float v, float uw, float vw, int ulog2, int vlog2)
 {
     KernelAxis au, av;
@@ -151,6 +219,7 @@ void PtexSeparableFilter::eval(float* result, int firstchan, int nchannels, int 
         k.ulog2--;
         k.vlog2--;
     } else {
+        prefetchFootprint(faceid, u, v, uw * width + blur, vw * width + blur, info.res);
         buildKernel(k, u, v, uw * width + blur, vw * width + blur, info.res.ulog2, info.res.vlog2);
     }
     k.stripZeros();

@@ -34,6 +34,8 @@ private:
 
     void buildKernel(SeparableKernel& k, float u, float v, float uw, float vw, int ulog2, int vlog2);
     void buildAxis(KernelAxis& axis, float c, float w, int n);
+    bool footprintAxis(float c, float w, int n, int& log2, int& first, int& end) const;
+    void prefetchFootprint(int faceid, float u, float v, float uw, float vw, const Ptex::Res& faceRes);
 
     int neighbor(const Ptex::FaceInfo& info, int edge) const;
     void distribute(SeparableKernel& k, int faceid, int depth);
