@@ -858,7 +858,11 @@ PtexFaceData* PtexReader::acquireTile(FaceBlock& face, int tile)
 void PtexReader::blockReleased(FaceBlock& block)
 {
     if (_setup.residency) {
-        block.lastUse.store(_setup.residency->epoch(), std::memory_order_relaxed);
+        // The epoch moves only when data are loaded, so the stamp is usually current already;
+        // writing it anyway would make threads sharing a block fight over its cache line.
+        const uint64_t epoch = _setup.residency->epoch();
+        if (block.lastUse.load(std::memory_order_relaxed) != epoch)
+            block.lastUse.store(epoch, std::memory_order_relaxed);
         if (_setup.residency->overLimit()) _setup.residency->evictIfNeeded();
     }
 }
