@@ -985,10 +985,7 @@ std::unique_ptr<FaceBlock> PtexReader::computeReduction(int faceid, Res res)
     }
     PtexFaceData* src = getData(faceid, srcRes);
     if (src == errorFace()) return nullptr;
-    struct Releaser {
-        PtexFaceData* data;
-        ~Releaser() { data->release(); }
-    } releaseSource{src};
+    PtexPtr<PtexFaceData> releaseSource(src);
 
     const DataType dt = DataType(_header.datatype);
     const int nchan = _header.nchannels;
@@ -1102,10 +1099,7 @@ std::unique_ptr<FaceBlock> PtexReader::computeReducedTile(const TileTable& table
         if (src != errorFace()) src->release();
         return nullptr;
     }
-    struct Releaser {
-        PtexFaceData* data;
-        ~Releaser() { data->release(); }
-    } releaseSource{src};
+    PtexPtr<PtexFaceData> releaseSource(src);
 
     const DataType dt = DataType(_header.datatype);
     const int nchan = _header.nchannels;
