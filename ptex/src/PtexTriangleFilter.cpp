@@ -69,13 +69,6 @@ float accumulateTexels(float cu, float cv, int u1, int v1, int w1, int u2, int v
     const float DDQ = 2.0f * A;
     const int n = N > 0 ? N : nc;
     float weight = 0;
-    // With a fixed channel count the sums live in a local copy for the whole run: stores through
-    // 'acc' would otherwise have to reach memory before every texel load (T may be a byte type,
-    // which may alias anything), chaining each texel's additions through memory.
-    float local[std::max(N, 1)];
-    float* sum = N > 0 ? local : acc;
-    if (N > 0 && WithData)
-        for (int c = 0; c < n; c++) local[c] = acc[c];
     v1 = std::max(v1, 0);
     v2 = std::min(v2, rowLen);
     if (WithData) {
@@ -106,15 +99,13 @@ float accumulateTexels(float cu, float cv, int u1, int v1, int w1, int u2, int v
                 const float wt = std::exp(-6.125f * Q) * area;
                 weight += wt;
                 if (WithData)
-                    for (int c = 0; c < n; c++) sum[c] += float(p[c]) * wt;
+                    for (int c = 0; c < n; c++) acc[c] += float(p[c]) * wt;
             }
             Q = Q + DQ;
             DQ = DQ + DDQ;
             if (WithData) p += nt;
         }
     }
-    if (N > 0 && WithData)
-        for (int c = 0; c < n; c++) acc[c] = local[c];
     return weight;
 }
 
