@@ -73,7 +73,8 @@ void PtexSeparableFilter::buildAxis(KernelAxis& axis, float c, float w, int n)
 }
 
 // Where an axis of the kernel will lie (level, texel range), worked out ahead of the weights
-// and only as a hint for prefetching: the same placement as the builders without the weights.
+// and only as a hint for prefetching: the builders' placement, with a texel of margin instead
+// of their exact rounding.
 // False for the widths whose kernels only touch the few texels of the coarsest levels.
 bool PtexSeparableFilter::footprintAxis(float c, float w, int n, int& log2, int& first, int& end) const
 {
