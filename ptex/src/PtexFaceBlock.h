@@ -36,6 +36,10 @@ struct TileTable {
     bool reduceInU = false;
 };
 
+// How a block is handed out: with a handle the caller releases, or, inside a read section,
+// without one (the section keeps evicted texels alive until it closes).
+enum class Hold : uint8_t { handle, section };
+
 class FaceBlock final : public PtexFaceData {
 public:
     enum Kind : uint8_t { kConstant, kPacked, kTiled };
@@ -52,7 +56,12 @@ public:
     Res blockRes;
     int pixelSize = 0;
     size_t bytes = 0;  // bytes of decoded data accounted to the memory total
+    // The decoded texels: owned through pixels (changed only under the reader's lock, or before
+    // the block is published) and published through texels for readers without the lock. An
+    // evicted block's texels may still point at retired data that open read sections use; a
+    // reload publishes new ones before the block is resident again.
     std::unique_ptr<uint8_t[]> pixels;
+    std::atomic<const uint8_t*> texels{nullptr};
     std::unique_ptr<TileTable> tileTable;
 
     // Links of the least-recently-used list of evictable blocks (guarded by its mutex).
@@ -74,11 +83,23 @@ public:
         return false;
     }
 
+    // Resident: texels published and not evicted (which a section reader checks instead of
+    // taking a handle).
+    bool resident() const { return refs.load(std::memory_order_acquire) >= 0; }
+    const uint8_t* data() const { return texels.load(std::memory_order_acquire); }
+
+    // The kind follows from the file (or the reduced data), so a reload finds it unchanged;
+    // it is written only when it differs, as section readers may read it during a reload.
+    void setKind(Kind k)
+    {
+        if (kind != k) kind = k;
+    }
+
     void release() override;
     bool isConstant() override { return kind == kConstant; }
     Ptex::Res res() override { return kind == kConstant ? Res(0, 0) : blockRes; }
     void getPixel(int u, int v, void* result) override;
-    void* getData() override { return kind == kTiled ? nullptr : pixels.get(); }
+    void* getData() override { return kind == kTiled ? nullptr : const_cast<uint8_t*>(data()); }
     bool isTiled() override { return kind == kTiled; }
     Ptex::Res tileRes() override
     {

@@ -38,14 +38,16 @@ void PtexPointFilter::eval(float* result, int firstchan, int nchannels, int face
     const int resU = res.u(), resV = res.v();
     const int ui = texelIndex(u * float(resU), resU);
     const int vi = texelIndex(v * float(resV), resV);
-    tx_->getPixel(faceid, ui, vi, result, firstchan, nchannels);
+    FaceDataSource::Section section(source_);
+    source_.getPixel(faceid, ui, vi, result, firstchan, nchannels, res);
 }
 
 void PtexPointFilterTri::eval(float* result, int firstchan, int nchannels, int faceid, float u, float v, float, float,
                               float, float, float, float)
 {
     if (!pointPreamble(tx_, result, firstchan, nchannels, faceid)) return;
-    const int n = tx_->getFaceInfo(faceid).res.u();
+    const Ptex::Res res = tx_->getFaceInfo(faceid).res;
+    const int n = res.u();
     float ut = u * float(n), vt = v * float(n);
     if (std::isnan(ut)) ut = 0;
     if (std::isnan(vt)) vt = 0;
@@ -53,10 +55,11 @@ void PtexPointFilterTri::eval(float* result, int firstchan, int nchannels, int f
     const int vi = texelIndex(vt, n);
     const float uf = ut - float(ui), vf = vt - float(vi);
     // Upright small triangles are stored at (ui, vi), inverted ones reflected to the far half.
+    FaceDataSource::Section section(source_);
     if (uf + vf <= 1.0f)
-        tx_->getPixel(faceid, ui, vi, result, firstchan, nchannels);
+        source_.getPixel(faceid, ui, vi, result, firstchan, nchannels, res);
     else
-        tx_->getPixel(faceid, n - 1 - vi, n - 1 - ui, result, firstchan, nchannels);
+        source_.getPixel(faceid, n - 1 - vi, n - 1 - ui, result, firstchan, nchannels, res);
 }
 
 PTEX_NAMESPACE_END

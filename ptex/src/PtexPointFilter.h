@@ -2,13 +2,14 @@
 // upright/inverted texel layout of triangle faces. Footprint, border modes and blur are ignored.
 #pragma once
 
+#include "PtexFaceDataSource.h"
 #include "Ptexture.h"
 
 PTEX_NAMESPACE_BEGIN
 
 class PtexPointFilter : public PtexFilter {
 public:
-    explicit PtexPointFilter(PtexTexture* texture) : tx_(texture) {}
+    explicit PtexPointFilter(PtexTexture* texture) : tx_(texture), source_(texture) {}
     void release() override { delete this; }
     void eval(float* result, int firstchan, int nchannels, int faceid, float u, float v, float uw1, float vw1,
               float uw2, float vw2, float width, float blur) override;
@@ -16,11 +17,12 @@ public:
 private:
     ~PtexPointFilter() override = default;
     PtexTexture* tx_;
+    FaceDataSource source_;
 };
 
 class PtexPointFilterTri : public PtexFilter {
 public:
-    explicit PtexPointFilterTri(PtexTexture* texture) : tx_(texture) {}
+    explicit PtexPointFilterTri(PtexTexture* texture) : tx_(texture), source_(texture) {}
     void release() override { delete this; }
     void eval(float* result, int firstchan, int nchannels, int faceid, float u, float v, float uw1, float vw1,
               float uw2, float vw2, float width, float blur) override;
@@ -28,6 +30,7 @@ public:
 private:
     ~PtexPointFilterTri() override = default;
     PtexTexture* tx_;
+    FaceDataSource source_;
 };
 
 PTEX_NAMESPACE_END

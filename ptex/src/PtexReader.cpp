@@ -5,6 +5,7 @@
 #include "PtexHalf.h"
 #include "PtexInputHandlers.h"
 #include "PtexMetaDataReader.h"
+#include "PtexReadSections.h"
 #include "PtexResidency.h"
 #include "PtexUtils.h"
 #include "PtexZip.h"
@@ -681,7 +682,7 @@ bool PtexReader::decodeBlockLocked(FaceBlock& block, FaceDataHeader header, uint
             return false;
         }
         if (block.level0 && _premultiply) premultiplyTexels(texel.get(), 1);
-        block.kind = FaceBlock::kConstant;
+        block.setKind(FaceBlock::kConstant);
         block.pixels = std::move(texel);
         block.bytes = sizeof(FaceBlock) + size_t(_pixelSize);
         return true;
@@ -708,7 +709,7 @@ bool PtexReader::decodeBlockLocked(FaceBlock& block, FaceDataHeader header, uint
             return false;
         }
         if (block.level0 && _premultiply) premultiplyTexels(texels.get(), res.size());
-        block.kind = FaceBlock::kPacked;
+        block.setKind(FaceBlock::kPacked);
         block.pixels = std::move(texels);
         block.bytes = sizeof(FaceBlock) + size;
         return true;
@@ -765,7 +766,7 @@ bool PtexReader::decodeBlockLocked(FaceBlock& block, FaceDataHeader header, uint
         }
         table->tiles = std::make_unique<std::atomic<FaceBlock*>[]>(size_t(table->ntiles));
         for (int t = 0; t < table->ntiles; ++t) table->tiles[t].store(nullptr, std::memory_order_relaxed);
-        block.kind = FaceBlock::kTiled;
+        block.setKind(FaceBlock::kTiled);
         block.tileTable = std::move(table);
         block.bytes = sizeof(FaceBlock) + sizeof(TileTable) + size_t(block.tileTable->ntiles) * (4 + 8 + sizeof(void*));
         return true;
@@ -774,7 +775,7 @@ bool PtexReader::decodeBlockLocked(FaceBlock& block, FaceDataHeader header, uint
     return false;
 }
 
-void PtexReader::publishLocked(FaceBlock& block)
+void PtexReader::publishLocked(FaceBlock& block, Hold hold)
 {
     // Tiled faces keep only their tile directory; it stays until the texture goes away.
     _memory.fetch_add(int64_t(block.bytes));
@@ -782,8 +783,29 @@ void PtexReader::publishLocked(FaceBlock& block)
         _setup.residency->addMemory(int64_t(block.bytes));
         block.lastUse.store(_setup.residency->epoch(), std::memory_order_relaxed);
     }
-    block.refs.store(1, std::memory_order_release);
+    block.texels.store(block.pixels.get(), std::memory_order_release);
+    block.refs.store(hold == Hold::handle ? 1 : 0, std::memory_order_release);
     if (_setup.residency && block.kind != FaceBlock::kTiled) _setup.residency->blockLoaded(&block);
+}
+
+// The lock-free way in: a handle, or for a section reader the block as long as it is resident,
+// with its use stamp brought up to date for the eviction order (written only when it changed,
+// as threads sharing a block would otherwise fight over its cache line).
+bool PtexReader::take(FaceBlock& block, Hold hold)
+{
+    if (hold == Hold::handle) return block.tryAcquire();
+    if (!block.resident()) return false;
+    if (_setup.residency) {
+        const uint64_t epoch = _setup.residency->epoch();
+        if (block.lastUse.load(std::memory_order_relaxed) != epoch)
+            block.lastUse.store(epoch, std::memory_order_relaxed);
+    }
+    return true;
+}
+
+std::shared_ptr<ReadSections> PtexReader::readSections() const
+{
+    return _setup.residency ? _setup.residency->sections() : nullptr;
 }
 
 void PtexReader::afterLoad()
@@ -791,12 +813,12 @@ void PtexReader::afterLoad()
     if (_setup.residency && _setup.residency->overLimit()) _setup.residency->evictIfNeeded();
 }
 
-PtexFaceData* PtexReader::acquireLevelFace(int level, int index, int faceid)
+PtexFaceData* PtexReader::acquireLevelFace(int level, int index, int faceid, Hold hold)
 {
     LevelTable* table = levelTable(level);
     if (!table) return errorFace();
     FaceBlock* block = table->blocks[index].load(std::memory_order_acquire);
-    if (block && block->tryAcquire()) return block;
+    if (block && take(*block, hold)) return block;
 
     {
         std::lock_guard<std::mutex> lock(_mutex);
@@ -813,26 +835,26 @@ PtexFaceData* PtexReader::acquireLevelFace(int level, int index, int faceid)
         }
         if (block->refs.load(std::memory_order_acquire) >= 0) {
             // Resident; eviction needs this lock, so a plain increment is safe here.
-            block->refs.fetch_add(1, std::memory_order_acquire);
+            if (hold == Hold::handle) block->refs.fetch_add(1, std::memory_order_acquire);
             return block;
         }
         if (!decodeBlockLocked(*block, table->headers[index], table->offsets[index])) return errorFace();
-        publishLocked(*block);
+        publishLocked(*block, hold);
     }
     afterLoad();
     return block;
 }
 
-PtexFaceData* PtexReader::acquireTile(FaceBlock& face, int tile)
+PtexFaceData* PtexReader::acquireTile(FaceBlock& face, int tile, Hold hold)
 {
     if (face.kind != FaceBlock::kTiled || tile < 0 || tile >= face.tileTable->ntiles) return nullptr;
     TileTable& table = *face.tileTable;
     FaceBlock* block = table.tiles[tile].load(std::memory_order_acquire);
-    if (block && block->tryAcquire()) return block;
+    if (block && take(*block, hold)) return block;
     if (table.computed) {
         std::unique_ptr<FaceBlock> computed = computeReducedTile(table, tile);
         if (!computed) return errorFace();
-        return publishComputed(table.tiles[tile], table.owned, std::move(computed));
+        return publishComputed(table.tiles[tile], table.owned, std::move(computed), hold);
     }
     {
         std::lock_guard<std::mutex> lock(_mutex);
@@ -845,11 +867,11 @@ PtexFaceData* PtexReader::acquireTile(FaceBlock& face, int tile)
             table.tiles[tile].store(block, std::memory_order_release);
         }
         if (block->refs.load(std::memory_order_acquire) >= 0) {
-            block->refs.fetch_add(1, std::memory_order_acquire);
+            if (hold == Hold::handle) block->refs.fetch_add(1, std::memory_order_acquire);
             return block;
         }
         if (!decodeBlockLocked(*block, table.headers[tile], table.offsets[tile])) return errorFace();
-        publishLocked(*block);
+        publishLocked(*block, hold);
     }
     afterLoad();
     return block;
@@ -867,13 +889,15 @@ void PtexReader::blockReleased(FaceBlock& block)
     }
 }
 
-bool PtexReader::evictLocked(FaceBlock& block)
+bool PtexReader::evictLocked(FaceBlock& block, ReadSections& sections)
 {
+    if (!sections.reserve()) return false;
     int expected = 0;
-    if (!block.refs.compare_exchange_strong(expected, -1, std::memory_order_acq_rel)) return false;
-    block.pixels.reset();
+    if (!block.refs.compare_exchange_strong(expected, -1, std::memory_order_seq_cst)) return false;
+    // Section readers may still be reading the texels: they are retired, not freed, and stay
+    // counted in the cache's total until they are.
+    sections.retire(block.pixels.release(), block.bytes);
     _memory.fetch_sub(int64_t(block.bytes));
-    _setup.residency->addMemory(-int64_t(block.bytes));
     return true;
 }
 
@@ -881,7 +905,9 @@ bool PtexReader::evictLocked(FaceBlock& block)
 
 PtexFaceData* PtexReader::getData(int faceid) { return getData(faceid, getFaceInfo(faceid).res); }
 
-PtexFaceData* PtexReader::getData(int faceid, Res res)
+PtexFaceData* PtexReader::getData(int faceid, Res res) { return getData(faceid, res, Hold::handle); }
+
+PtexFaceData* PtexReader::getData(int faceid, Res res, Hold hold)
 {
     if (faceid < 0 || uint32_t(faceid) >= _header.nfaces || inErrorState()) return errorFace();
     const FaceInfo& face = _faces[faceid];
@@ -889,11 +915,11 @@ PtexFaceData* PtexReader::getData(int faceid, Res res)
     const int redu = face.res.ulog2 - res.ulog2;
     const int redv = face.res.vlog2 - res.vlog2;
     try {
-        if (redu == 0 && redv == 0) return acquireLevelFace(0, faceid, faceid);
+        if (redu == 0 && redv == 0) return acquireLevelFace(0, faceid, faceid, hold);
         if (redu == redv && !face.hasEdits() && redu > 0 && redu < _header.nlevels &&
             _rfaceids[faceid] < _levelInfo[redu].nfaces)
-            return acquireLevelFace(redu, int(_rfaceids[faceid]), faceid);
-        return acquireReduction(faceid, res);
+            return acquireLevelFace(redu, int(_rfaceids[faceid]), faceid, hold);
+        return acquireReduction(faceid, res, hold);
     } catch (const std::exception&) {
         // Only the loading paths allocate; nothing may leave the Ptex interface as an exception.
         reportReadError("out of memory");
@@ -908,7 +934,7 @@ PtexFaceData* PtexReader::reductionError(int faceid, Res res, const char* messag
     return errorFace();
 }
 
-PtexFaceData* PtexReader::acquireReduction(int faceid, Res res)
+PtexFaceData* PtexReader::acquireReduction(int faceid, Res res, Hold hold)
 {
     const FaceInfo& face = _faces[faceid];
     if (res.ulog2 < 0 || res.vlog2 < 0)
@@ -924,7 +950,7 @@ PtexFaceData* PtexReader::acquireReduction(int faceid, Res res)
     const int slot = res.ulog2 * (face.res.vlog2 + 1) + res.vlog2;
     if (table) {
         FaceBlock* block = table->blocks[slot].load(std::memory_order_acquire);
-        if (block && block->tryAcquire()) return block;
+        if (block && take(*block, hold)) return block;
     }
 
     // Computed outside the lock from (recursively obtained) source data; if another thread
@@ -956,14 +982,14 @@ PtexFaceData* PtexReader::acquireReduction(int faceid, Res res)
             table->blocks[slot].store(block, std::memory_order_release);
         }
         if (block->refs.load(std::memory_order_acquire) >= 0) {
-            block->refs.fetch_add(1, std::memory_order_acquire);
+            if (hold == Hold::handle) block->refs.fetch_add(1, std::memory_order_acquire);
             return block;
         }
-        block->kind = computed->kind;
+        block->setKind(computed->kind);
         block->pixels = std::move(computed->pixels);
-        block->tileTable = std::move(computed->tileTable);
+        if (computed->tileTable) block->tileTable = std::move(computed->tileTable);
         block->bytes = computed->bytes;
-        publishLocked(*block);
+        publishLocked(*block, hold);
     }
     afterLoad();
     return block;
@@ -1156,7 +1182,7 @@ std::unique_ptr<FaceBlock> PtexReader::computeReducedTile(const TileTable& table
 }
 
 PtexFaceData* PtexReader::publishComputed(std::atomic<FaceBlock*>& slot, std::vector<std::unique_ptr<FaceBlock>>& owned,
-                                          std::unique_ptr<FaceBlock> computed)
+                                          std::unique_ptr<FaceBlock> computed, Hold hold)
 {
     FaceBlock* block = nullptr;
     {
@@ -1169,13 +1195,13 @@ PtexFaceData* PtexReader::publishComputed(std::atomic<FaceBlock*>& slot, std::ve
             slot.store(block, std::memory_order_release);
         }
         if (block->refs.load(std::memory_order_acquire) >= 0) {
-            block->refs.fetch_add(1, std::memory_order_acquire);
+            if (hold == Hold::handle) block->refs.fetch_add(1, std::memory_order_acquire);
             return block;
         }
-        block->kind = computed->kind;
+        block->setKind(computed->kind);
         block->pixels = std::move(computed->pixels);
         block->bytes = computed->bytes;
-        publishLocked(*block);
+        publishLocked(*block, hold);
     }
     afterLoad();
     return block;
@@ -1233,6 +1259,11 @@ void PtexReader::getPixel(int faceid, int u, int v, float* result, int firstchan
 
 void PtexReader::getPixel(int faceid, int u, int v, float* result, int firstchan, int nchannels, Res res)
 {
+    getPixel(faceid, u, v, result, firstchan, nchannels, res, Hold::handle);
+}
+
+void PtexReader::getPixel(int faceid, int u, int v, float* result, int firstchan, int nchannels, Res res, Hold hold)
+{
     if (!result || nchannels <= 0) return;
     memset(result, 0, sizeof(float) * size_t(nchannels));
     if (firstchan < 0) return;
@@ -1241,9 +1272,9 @@ void PtexReader::getPixel(int faceid, int u, int v, float* result, int firstchan
     if (res.ulog2 < 0 || res.vlog2 < 0 || res.ulog2 > kMaxLog2 || res.vlog2 > kMaxLog2) return;
     if (u < 0 || v < 0 || u >= res.u() || v >= res.v()) return;
     if (uint32_t(faceid) < _header.nfaces && res == _faces[faceid].res && !_faces[faceid].isConstant() &&
-        readResidentTexel(faceid, u, v, result, firstchan, n))
+        readResidentTexel(faceid, u, v, result, firstchan, n, hold))
         return;
-    PtexFaceData* data = getData(faceid, res);
+    PtexFaceData* data = getData(faceid, res, hold);
     const DataType dt = DataType(_header.datatype);
     const uint8_t* texel = nullptr;
     PtexFaceData* tile = nullptr;
@@ -1251,7 +1282,12 @@ void PtexReader::getPixel(int faceid, int u, int v, float* result, int firstchan
         texel = static_cast<const uint8_t*>(data->getData());
     } else if (data->isTiled()) {
         const Res tileRes = data->tileRes();
-        tile = data->getTile((v >> tileRes.vlog2) * res.ntilesu(tileRes) + (u >> tileRes.ulog2));
+        const int index = (v >> tileRes.vlog2) * res.ntilesu(tileRes) + (u >> tileRes.ulog2);
+        try {
+            tile = acquireTile(*static_cast<FaceBlock*>(data), index, hold);
+        } catch (const std::exception&) {
+            reportReadError("out of memory");
+        }
         if (tile) {
             const int tu = u & (tileRes.u() - 1), tv = v & (tileRes.v() - 1);
             texel = static_cast<const uint8_t*>(tile->getData());
@@ -1261,23 +1297,26 @@ void PtexReader::getPixel(int faceid, int u, int v, float* result, int firstchan
         texel = static_cast<const uint8_t*>(data->getData()) + (size_t(v) * res.u() + u) * _pixelSize;
     }
     if (texel) ConvertToFloat(result, texel + size_t(firstchan) * DataSize(dt), dt, n);
-    if (tile) tile->release();
-    data->release();
+    if (hold == Hold::handle) {
+        if (tile) tile->release();
+        data->release();
+    }
 }
 
 // The point filters' path: one texel at the stored resolution of a non-constant face whose
 // block (and tile) is already resident, read from the blocks directly instead of through the
 // PtexFaceData interface. False when anything is not resident yet; getPixel then takes the
 // loading path. A tiled face's own block holds only its tile directory and is never evicted
-// (only its tiles are), so it is used without taking a handle; the tile is held while read.
-bool PtexReader::readResidentTexel(int faceid, int u, int v, float* result, int firstchan, int nchannels)
+// (only its tiles are), so it is used without taking a handle; the tile is held while read
+// (or, in a read section, read as it is).
+bool PtexReader::readResidentTexel(int faceid, int u, int v, float* result, int firstchan, int nchannels, Hold hold)
 {
     if (inErrorState()) return false;
     LevelTable* table = _levels[0].load(std::memory_order_acquire);
     if (!table) return false;
     FaceBlock* block = table->blocks[faceid].load(std::memory_order_acquire);
     // The acquire load of refs >= 0 makes the decoded fields of a published block visible.
-    if (!block || block->refs.load(std::memory_order_acquire) < 0) return false;
+    if (!block || !block->resident()) return false;
     FaceBlock* held = nullptr;
     const uint8_t* texel = nullptr;
     if (block->kind == FaceBlock::kTiled) {
@@ -1286,20 +1325,20 @@ bool PtexReader::readResidentTexel(int faceid, int u, int v, float* result, int 
         const int index = (v >> tileRes.vlog2) * tiles.ntilesu + (u >> tileRes.ulog2);
         if (index < 0 || index >= tiles.ntiles) return false;
         FaceBlock* tile = tiles.tiles[index].load(std::memory_order_acquire);
-        if (!tile || !tile->tryAcquire()) return false;
+        if (!tile || !take(*tile, hold)) return false;
         held = tile;
-        texel = tile->pixels.get();
+        texel = tile->data();
         if (tile->kind != FaceBlock::kConstant) {
             const int tu = u & (tileRes.u() - 1), tv = v & (tileRes.v() - 1);
             texel += (size_t(tv) * size_t(tileRes.u()) + size_t(tu)) * size_t(_pixelSize);
         }
     } else {
-        if (!block->tryAcquire()) return false;
+        if (!take(*block, hold)) return false;
         held = block;
-        texel = block->pixels.get();
+        texel = block->data();
         if (block->kind != FaceBlock::kConstant) {
             if (u >= block->blockRes.u() || v >= block->blockRes.v()) {
-                held->release();
+                if (hold == Hold::handle) held->release();
                 return false;
             }
             texel += (size_t(v) * size_t(block->blockRes.u()) + size_t(u)) * size_t(_pixelSize);
@@ -1307,7 +1346,7 @@ bool PtexReader::readResidentTexel(int faceid, int u, int v, float* result, int 
     }
     const DataType dt = DataType(_header.datatype);
     ConvertToFloat(result, texel + size_t(firstchan) * size_t(DataSize(dt)), dt, nchannels);
-    held->release();
+    if (hold == Hold::handle) held->release();
     return true;
 }
 
@@ -1323,7 +1362,7 @@ void FaceBlock::getPixel(int u, int v, void* result)
 {
     if (!result) return;
     if (kind == kConstant) {
-        memcpy(result, pixels.get(), size_t(pixelSize));
+        memcpy(result, data(), size_t(pixelSize));
         return;
     }
     if (u < 0 || v < 0 || u >= blockRes.u() || v >= blockRes.v()) {
@@ -1331,7 +1370,7 @@ void FaceBlock::getPixel(int u, int v, void* result)
         return;
     }
     if (kind == kPacked) {
-        memcpy(result, pixels.get() + (size_t(v) * blockRes.u() + u) * pixelSize, size_t(pixelSize));
+        memcpy(result, data() + (size_t(v) * blockRes.u() + u) * pixelSize, size_t(pixelSize));
         return;
     }
     const Res tr = tileTable->tileRes;

@@ -22,6 +22,7 @@ PTEX_NAMESPACE_BEGIN
 
 class DataResidency;
 class PtexMetaDataReader;
+class ReadSections;
 class PtexReader;
 
 // Told when a caller releases a texture it got from a cache.
@@ -74,14 +75,24 @@ public:
     bool inErrorState() const { return _error.load(std::memory_order_acquire); }
     int pixelSize() const { return _pixelSize; }
 
-    // Used by FaceBlock.
-    PtexFaceData* acquireTile(FaceBlock& face, int tile);
+    // Read sections of the cache this texture belongs to; null for an uncached texture, whose
+    // data are never evicted (so a filter reads them without handles and without sections).
+    std::shared_ptr<ReadSections> readSections() const;
+
+    // getData and getPixel for a caller inside a read section (or on an uncached texture):
+    // nothing returned needs a release.
+    PtexFaceData* getData(int faceid, Ptex::Res res, Hold hold);
+    void getPixel(int faceid, int u, int v, float* result, int firstchan, int nchannels, Ptex::Res res, Hold hold);
+
+    // Used by FaceBlock, and by section readers for tiles (hold = Hold::section).
+    PtexFaceData* acquireTile(FaceBlock& face, int tile, Hold hold = Hold::handle);
     void blockReleased(FaceBlock& block);
 
     // Used by DataResidency, with the reader's lock taken through lockForResidency (try_lock).
     bool tryLockForResidency() { return _mutex.try_lock(); }
     void unlockForResidency() { _mutex.unlock(); }
-    bool evictLocked(FaceBlock& block);  // true if the block was resident and unreferenced
+    // True if the block was resident and unreferenced; its texels go to sections.retire.
+    bool evictLocked(FaceBlock& block, ReadSections& sections);
     void closeHandleLocked();
     void closeHandleForResidencyLocked();  // the residency already dropped it from its list
 
@@ -130,18 +141,19 @@ private:
     LevelTable* loadLevelLocked(int level);
     bool decodeBlockLocked(FaceBlock& block, PtexIO::FaceDataHeader header, uint64_t pos);
     bool decodeImage(PtexIO::Encoding encoding, const uint8_t* zip, uint32_t zipSize, Res res, uint8_t* dst) const;
-    void publishLocked(FaceBlock& block);
+    void publishLocked(FaceBlock& block, Hold hold);
+    bool take(FaceBlock& block, Hold hold);
     void afterLoad();
 
     PtexFaceData* errorFace() { return &_errorFace; }
-    bool readResidentTexel(int faceid, int u, int v, float* result, int firstchan, int nchannels);
-    PtexFaceData* acquireLevelFace(int level, int index, int faceid);
-    PtexFaceData* acquireReduction(int faceid, Res res);
+    bool readResidentTexel(int faceid, int u, int v, float* result, int firstchan, int nchannels, Hold hold);
+    PtexFaceData* acquireLevelFace(int level, int index, int faceid, Hold hold);
+    PtexFaceData* acquireReduction(int faceid, Res res, Hold hold);
     PtexFaceData* reductionError(int faceid, Res res, const char* message);
     std::unique_ptr<FaceBlock> computeReduction(int faceid, Res res);
     std::unique_ptr<FaceBlock> computeReducedTile(const TileTable& table, int tile);
     PtexFaceData* publishComputed(std::atomic<FaceBlock*>& slot, std::vector<std::unique_ptr<FaceBlock>>& owned,
-                                  std::unique_ptr<FaceBlock> computed);
+                                  std::unique_ptr<FaceBlock> computed, Hold hold);
 
     // Immutable after open.
     std::string _path;

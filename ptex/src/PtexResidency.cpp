@@ -3,6 +3,7 @@
 #include "PtexResidency.h"
 
 #include "PtexFaceBlock.h"
+#include "PtexReadSections.h"
 #include "PtexReader.h"
 
 #include <algorithm>
@@ -11,7 +12,8 @@
 
 PTEX_NAMESPACE_BEGIN
 
-DataResidency::DataResidency(int maxFiles, size_t maxMem) : _maxMem(maxMem), _maxFiles(maxFiles <= 0 ? 100 : maxFiles)
+DataResidency::DataResidency(int maxFiles, size_t maxMem)
+    : _maxMem(maxMem), _maxFiles(maxFiles <= 0 ? 100 : maxFiles), _sections(std::make_shared<ReadSections>())
 {}
 
 DataResidency::~DataResidency() {}
@@ -66,7 +68,10 @@ void DataResidency::evictIfNeeded()
     std::lock_guard<std::mutex> lock(_lruMutex);
     if (!overLimit()) return;
     // Evict down to 7/8 of the limit so that eviction runs in batches, not on every load.
+    // Retired texels still count in the total but cannot be evicted again: the target is
+    // for what is resident.
     const int64_t target = int64_t(_maxMem - _maxMem / 8);
+    auto resident = [this] { return _memUsed.load(std::memory_order_relaxed) - int64_t(_sections->retiredBytes()); };
     // Readers stamp lastUse without this lock, so the stamps are copied once before sorting: a
     // key that changes during the sort breaks its ordering and lets it run off the array.
     std::vector<std::pair<uint64_t, FaceBlock*>> candidates;
@@ -77,14 +82,17 @@ void DataResidency::evictIfNeeded()
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     for (const auto& candidate : candidates) {
         FaceBlock* block = candidate.second;
-        if (_memUsed.load(std::memory_order_relaxed) <= target) break;
+        if (resident() <= target) break;
         PtexReader* reader = block->reader;
         // Never wait for a reader's lock while holding the list: a reader that is loading
         // takes the list's lock after its own.
         if (!reader->tryLockForResidency()) continue;
-        if (reader->evictLocked(*block)) unlinkLocked(block);
+        if (reader->evictLocked(*block, *_sections)) unlinkLocked(block);
         reader->unlockForResidency();
     }
+    // Free what no open read section can be reading any more (all of it when no filter is
+    // between the start and end of an evaluation).
+    addMemory(-int64_t(_sections->reclaim()));
     if (overLimit()) _futileEpoch.store(epoch(), std::memory_order_relaxed);
 }
 

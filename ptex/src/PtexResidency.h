@@ -1,7 +1,8 @@
 // DataResidency: a cache's bookkeeping of decoded data and open file handles across all its
 // textures. It keeps the memory total, evicts unreferenced blocks least recently used first
 // when the total passes maxMem (also from textures that are still held), and closes the file
-// handles of the least recently reading textures beyond maxFiles.
+// handles of the least recently reading textures beyond maxFiles. Evicted texels pass through
+// the cache's read sections, which free them once no filter can still be reading them.
 #pragma once
 
 #include "PtexVersion.h"
@@ -10,12 +11,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <list>
+#include <memory>
 #include <mutex>
 
 PTEX_NAMESPACE_BEGIN
 
 class FaceBlock;
 class PtexReader;
+class ReadSections;
 
 class DataResidency {
 public:
@@ -23,6 +26,7 @@ public:
     ~DataResidency();
 
     size_t maxMem() const { return _maxMem; }
+    const std::shared_ptr<ReadSections>& sections() const { return _sections; }
     uint64_t epoch() const { return _epoch.load(std::memory_order_relaxed); }
 
     // Memory accounting; delta may be negative.
@@ -55,6 +59,7 @@ private:
 
     const size_t _maxMem;
     const int _maxFiles;
+    const std::shared_ptr<ReadSections> _sections;
     std::atomic<int64_t> _memUsed{0};
     std::atomic<int64_t> _peakMemUsed{0};
     std::atomic<uint64_t> _epoch{1};

@@ -37,6 +37,7 @@ Ptex::BorderMode sanitizeBorder(int m)
 PtexSeparableFilter::PtexSeparableFilter(PtexTexture* texture, const PtexFilter::Options& options, Shape shape,
                                          float sharpness)
     : tx_(texture),
+      source_(texture),
       shape_(shape),
       lerp_(options.lerp),
       noedgeblend_(false),
@@ -106,7 +107,7 @@ void PtexSeparableFilter::prefetchFootprint(int faceid, float u, float v, float 
 {
     int ul = 0, u0 = 0, u1 = 0, vl = 0, v0 = 0, v1 = 0;
     if (!footprintAxis(u, uw, faceRes.ulog2, ul, u0, u1) || !footprintAxis(v, vw, faceRes.vlog2, vl, v0, v1)) return;
-    PtexFaceData* data = tx_->getData(faceid, Ptex::Res(int8_t(ul), int8_t(vl)));
+    PtexFaceData* data = source_.data(faceid, Ptex::Res(int8_t(ul), int8_t(vl)));
     if (!data) return;
     const char* texels = nullptr;
     PtexFaceData* tile = nullptr;
@@ -116,7 +117,7 @@ void PtexSeparableFilter::prefetchFootprint(int faceid, float u, float v, float 
         const Ptex::Res tileRes = data->tileRes();
         if (tileRes.ulog2 >= 0 && tileRes.vlog2 >= 0 && tileRes.ulog2 <= ul && tileRes.vlog2 <= vl) {
             const int tw = 1 << tileRes.ulog2, th = 1 << tileRes.vlog2;
-            tile = data->getTile((v0 / th) * (rowLen / tw) + u0 / tw);
+            tile = source_.tile(data, (v0 / th) * (rowLen / tw) + u0 / tw);
             if (tile && !tile->isConstant()) {
                 texels = static_cast<const char*>(tile->getData());
                 rowLen = tw;
@@ -137,8 +138,8 @@ void PtexSeparableFilter::prefetchFootprint(int faceid, float u, float v, float 
             __builtin_prefetch(row + size_t(u1 - u0) * texelBytes - 1);
         }
     }
-    if (tile) tile->release();
-    data->release();
+    source_.done(tile);
+    source_.done(data);
 }
 
 void PtexSeparableFilter::buildKernel(SeparableKernel& k, float u, float v, float uw, float vw, int ulog2, int vlog2)
@@ -169,15 +170,16 @@ void PtexSeparableFilter::eval(float* result, int firstchan, int nchannels, int 
     const int dsize = Ptex::DataSize(dt_);
 
     const Ptex::FaceInfo& info = tx_->getFaceInfo(faceid);
+    FaceDataSource::Section section(source_);
 
     // Face and neighbours hold one value: return it directly. Skipped for tangent vectors,
     // whose neighbours may hold that value in a rotated frame.
     if (info.isNeighborhoodConstant() && !(tanvec_ && nc >= 2)) {
-        PtexFaceData* data = tx_->getData(faceid, 0);
+        PtexFaceData* data = source_.data(faceid, 0);
         if (data) {
             const char* texel = static_cast<const char*>(data->getData());
             if (texel) Ptex::ConvertToFloat(result, texel + size_t(firstchan) * size_t(dsize), dt_, nc);
-            data->release();
+            source_.done(data);
         }
         return;
     }
@@ -472,7 +474,7 @@ void PtexSeparableFilter::apply(SeparableKernel& k, int faceid)
     k.clipToLevel();
     if (k.empty()) return;
 
-    PtexFaceData* data = tx_->getData(faceid, Ptex::Res(int8_t(k.ulog2), int8_t(k.vlog2)));
+    PtexFaceData* data = source_.data(faceid, Ptex::Res(int8_t(k.ulog2), int8_t(k.vlog2)));
     if (!data) return;
     // Tangent vectors from a rotated neighbour are turned back into the sampled face's frame;
     // constant data are turned like all other data.
@@ -485,7 +487,7 @@ void PtexSeparableFilter::apply(SeparableKernel& k, int faceid)
     } else {
         applyToData(data, k, st_.acc);
     }
-    data->release();
+    source_.done(data);
 }
 
 void PtexSeparableFilter::applyToData(PtexFaceData* data, const SeparableKernel& k, float* target)
@@ -518,7 +520,7 @@ void PtexSeparableFilter::applyToData(PtexFaceData* data, const SeparableKernel&
         for (int x = k.u, remU = k.uw; remU > 0;) {
             const int segU = std::min(remU, tw - (x % tw));
             const float* ku = k.ku + (x - k.u);
-            PtexFaceData* tile = data->getTile((y / th) * tilesU + x / tw);
+            PtexFaceData* tile = source_.tile(data, (y / th) * tilesU + x / tw);
             if (tile) {
                 const void* texels = tile->getData();
                 if (texels) {
@@ -531,7 +533,7 @@ void PtexSeparableFilter::applyToData(PtexFaceData* data, const SeparableKernel&
                                                      ku, kv, st_.nc, target, rowScratch);
                     }
                 }
-                tile->release();
+                source_.done(tile);
             }
             x += segU;
             remU -= segU;

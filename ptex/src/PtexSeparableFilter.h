@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "PtexFaceDataSource.h"
 #include "PtexFilterKernels.h"
 #include "Ptexture.h"
 #include "SeparableKernel.h"
@@ -49,6 +50,7 @@ private:
     ~PtexSeparableFilter() override = default;
 
     PtexTexture* tx_;
+    FaceDataSource source_;
     Shape shape_;
     bool lerp_;
     bool noedgeblend_;

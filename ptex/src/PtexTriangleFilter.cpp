@@ -164,7 +164,7 @@ void addConstant(Ptex::DataType dt, const void* texel, int firstchan, int nc, fl
 
 }  // namespace
 
-PtexTriangleFilter::PtexTriangleFilter(PtexTexture* texture) : tx_(texture)
+PtexTriangleFilter::PtexTriangleFilter(PtexTexture* texture) : tx_(texture), source_(texture)
 {
     scratch_.assign(size_t(std::max(texture->numChannels(), 1)), 0.0f);
 }
@@ -238,12 +238,13 @@ void PtexTriangleFilter::eval(float* result, int firstchan, int nchannels, int f
     firstchan_ = firstchan;
 
     const Ptex::FaceInfo& info = tx_->getFaceInfo(faceid);
+    FaceDataSource::Section section(source_);
     if (info.isNeighborhoodConstant()) {
-        PtexFaceData* data = tx_->getData(faceid, 0);
+        PtexFaceData* data = source_.data(faceid, 0);
         if (data) {
             const char* texel = static_cast<const char*>(data->getData());
             if (texel) Ptex::ConvertToFloat(result, texel + size_t(firstchan) * size_t(Ptex::DataSize(dt_)), dt_, nc_);
-            data->release();
+            source_.done(data);
         }
         return;
     }
@@ -428,11 +429,11 @@ void PtexTriangleFilter::apply(TriangleKernel& k, int faceid)
 
     const bool runUpright = upright.valid(), runInverted = inverted.valid();
     if (!runUpright && !runInverted) return;
-    PtexFaceData* data = tx_->getData(faceid, Ptex::Res(int8_t(r), int8_t(r)));
+    PtexFaceData* data = source_.data(faceid, Ptex::Res(int8_t(r), int8_t(r)));
     if (!data) return;
     if (runUpright) runIterator(upright, data, N);
     if (runInverted) runIterator(inverted, data, N);
-    data->release();
+    source_.done(data);
 }
 
 void PtexTriangleFilter::runIterator(const TexelIterator& it, PtexFaceData* data, int levelRes)
@@ -471,7 +472,7 @@ void PtexTriangleFilter::runIterator(const TexelIterator& it, PtexFaceData* data
             local.v2 = std::min(it.v2 - vo, th);
             local.w1 = it.w1 - wo;
             local.w2 = it.w2 - wo;
-            PtexFaceData* tile = data->getTile(ty * tilesU + tx);
+            PtexFaceData* tile = source_.tile(data, ty * tilesU + tx);
             if (!tile) continue;
             const void* texels = tile->getData();
             float w = 0;
@@ -484,7 +485,7 @@ void PtexTriangleFilter::runIterator(const TexelIterator& it, PtexFaceData* data
                 }
             }
             weight_ += w;
-            tile->release();
+            source_.done(tile);
         }
     }
 }

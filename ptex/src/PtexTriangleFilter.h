@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "PtexFaceDataSource.h"
 #include "Ptexture.h"
 
 PTEX_NAMESPACE_BEGIN
@@ -41,6 +42,7 @@ private:
     void runIterator(const TexelIterator& it, PtexFaceData* data, int levelRes);
 
     PtexTexture* tx_;
+    FaceDataSource source_;
     std::vector<float> scratch_;
     // Per-evaluation state: a filter object serves one thread at a time.
     float* acc_ = nullptr;

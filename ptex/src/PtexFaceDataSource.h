@@ -1,0 +1,62 @@
+// FaceDataSource: how a filter reaches a texture's texels. On our own reader the filter reads
+// inside a read section for each evaluation, where resident data come without a handle, so an
+// evaluation costs no atomic read-modify-write per block it touches and threads sharing hot
+// blocks do not fight over their counters. Any other PtexTexture is read through handles.
+#pragma once
+
+#include "PtexFaceBlock.h"
+#include "PtexReadSections.h"
+#include "Ptexture.h"
+
+#include <memory>
+
+PTEX_NAMESPACE_BEGIN
+
+class PtexReader;
+
+class FaceDataSource {
+public:
+    explicit FaceDataSource(PtexTexture* texture) noexcept;
+    ~FaceDataSource();
+    FaceDataSource(const FaceDataSource&) = delete;
+    FaceDataSource& operator=(const FaceDataSource&) = delete;
+
+    PtexTexture* texture() const { return _texture; }
+
+    // Open for the whole of one evaluation, around every data, tile and getPixel call.
+    class Section {
+    public:
+        explicit Section(FaceDataSource& source) noexcept : _slot(source._slot), _sections(source._sections.get())
+        {
+            if (_slot) _sections->open(*_slot);
+        }
+        ~Section()
+        {
+            if (_slot) _sections->close(*_slot);
+        }
+        Section(const Section&) = delete;
+        Section& operator=(const Section&) = delete;
+
+    private:
+        ReadSections::Slot* _slot;
+        ReadSections* _sections;
+    };
+
+    // As PtexTexture::getData / PtexFaceData::getTile / PtexTexture::getPixel; whatever data
+    // and tile return is given back with done.
+    PtexFaceData* data(int faceid, Ptex::Res res);
+    PtexFaceData* tile(PtexFaceData* face, int index);
+    void done(PtexFaceData* data)
+    {
+        if (data && !_reader) data->release();
+    }
+    void getPixel(int faceid, int u, int v, float* result, int firstchan, int nchannels, Ptex::Res res);
+
+private:
+    PtexTexture* _texture;
+    PtexReader* _reader = nullptr;  // null: read through handles
+    std::shared_ptr<ReadSections> _sections;
+    ReadSections::Slot* _slot = nullptr;
+};
+
+PTEX_NAMESPACE_END
