@@ -7,7 +7,9 @@
 
 PTEX_NAMESPACE_BEGIN
 
-class PtexPointFilter : public PtexFilter {
+// Aligned to cache lines like the other filters, so that no neighbouring allocation another
+// thread writes shares a line with what every evaluation reads.
+class alignas(64) PtexPointFilter : public PtexFilter {
 public:
     explicit PtexPointFilter(PtexTexture* texture) : tx_(texture), source_(texture) {}
     void release() override { delete this; }
@@ -20,7 +22,7 @@ private:
     FaceDataSource source_;
 };
 
-class PtexPointFilterTri : public PtexFilter {
+class alignas(64) PtexPointFilterTri : public PtexFilter {
 public:
     explicit PtexPointFilterTri(PtexTexture* texture) : tx_(texture), source_(texture) {}
     void release() override { delete this; }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "FilterScratch.h"
 #include "PtexFaceDataSource.h"
 #include "PtexFilterKernels.h"
 #include "Ptexture.h"
@@ -13,7 +14,9 @@
 
 PTEX_NAMESPACE_BEGIN
 
-class PtexSeparableFilter : public PtexFilter {
+// Aligned to a cache line: its per-evaluation state is written on every call, and the filters
+// of different threads must not share a line.
+class alignas(64) PtexSeparableFilter : public PtexFilter {
 public:
     enum class Shape { bilinear, box, gaussian, cubic };
 
@@ -60,7 +63,7 @@ private:
     Ptex::BorderMode uMode_, vMode_;
     bool tanvec_;
     // Scratch for channel counts beyond the stack buffers: accumulator, rotated piece, row sums.
-    std::vector<float> scratch_;
+    FilterScratch scratch_;
     EvalState st_;
 };
 

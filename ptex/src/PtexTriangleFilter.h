@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "FilterScratch.h"
 #include "PtexFaceDataSource.h"
 #include "Ptexture.h"
 
@@ -20,7 +21,9 @@ struct TriangleKernel {
     float A = 0, B = 0, C = 0;
 };
 
-class PtexTriangleFilter : public PtexFilter {
+// Aligned to a cache line: its per-evaluation state is written on every call, and the filters
+// of different threads must not share a line.
+class alignas(64) PtexTriangleFilter : public PtexFilter {
 public:
     explicit PtexTriangleFilter(PtexTexture* texture);
     void release() override { delete this; }
@@ -43,7 +46,7 @@ private:
 
     PtexTexture* tx_;
     FaceDataSource source_;
-    std::vector<float> scratch_;
+    FilterScratch scratch_;
     // Per-evaluation state: a filter object serves one thread at a time.
     float* acc_ = nullptr;
     float weight_ = 0;
