@@ -47,6 +47,7 @@ public:
     // refs < 0: texels not resident (never loaded, or evicted); refs >= 0: resident, with that
     // many handles held by callers. Readers take a handle with a compare-and-swap from a value
     // >= 0, so a block evicted (0 -> -1 under the reader's lock) can never be handed out.
+    // Section readers take no handle: they only check refs >= 0 (see ReadSections).
     std::atomic<int> refs{-1};
     std::atomic<uint64_t> lastUse{0};
 

@@ -14,7 +14,7 @@ PTEX_NAMESPACE_BEGIN
 namespace {
 
 // Registers the process for expedited private membarriers once; false where the kernel (or a
-// sandbox's system call filter) does not offer them, and in sanitizer builds.
+// sandbox's system call filter) does not offer them, and in ThreadSanitizer builds.
 bool asymmetricBarrierAvailable()
 {
 #if defined(__linux__) && defined(SYS_membarrier) && !defined(__SANITIZE_THREAD__)
