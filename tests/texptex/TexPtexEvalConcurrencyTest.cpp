@@ -10,11 +10,14 @@
 using namespace texptex_test;
 using TUtils::ShadingContext;
 
-TEST(TexPtexEvalConcurrency, ThreadsAgreeWithASingleThreadedRun)
+namespace {
+
+// Every thread evaluates the same points twice (the second pass from the result cache); the
+// colours must equal a single-threaded run's. cacheSizeMb 0 keeps the default cache size.
+void checkThreadsAgree(const std::string& path, int cacheSizeMb, const std::vector<int>& threadCounts)
 {
     const MeshLists lists = fanMesh({{0, 0, 0}, {4, 0, 0}, {5, 3, 0}, {2, 5, 0}, {-1, 2, 0}, {0, -3, 0}, {4, -3, 0}},
                                     {{5, 6, 1, 0}, {0, 1, 2, 3, 4}});
-    const std::string path = writeIdTexture("concurrency.ptx", true, 6, 5, {false, true, true, true, true, true});
     const int numPoints = 400;
     std::mt19937 rng(9);
     std::uniform_real_distribution<float> unit(0.0f, 0.5f);
@@ -31,6 +34,7 @@ TEST(TexPtexEvalConcurrency, ThreadsAgreeWithASingleThreadedRun)
             Harness single(1);
             single.setString("ptex_file", path.c_str());
             single.setInt("filter_type", filterType);
+            if (cacheSizeMb) single.setInt("cache_size", cacheSizeMb);
             single.setMesh(lists);
             single.begin();
             for (const Point& p : points) {
@@ -41,10 +45,11 @@ TEST(TexPtexEvalConcurrency, ThreadsAgreeWithASingleThreadedRun)
             }
             single.end();
         }
-        for (int numThreads : {2, 8}) {
+        for (int numThreads : threadCounts) {
             Harness h(numThreads);
             h.setString("ptex_file", path.c_str());
             h.setInt("filter_type", filterType);
+            if (cacheSizeMb) h.setInt("cache_size", cacheSizeMb);
             h.setMesh(lists);
             h.begin();
             ASSERT_TRUE(h.tex().ready);
@@ -80,4 +85,19 @@ TEST(TexPtexEvalConcurrency, ThreadsAgreeWithASingleThreadedRun)
             h.end();
         }
     }
+}
+
+}  // namespace
+
+TEST(TexPtexEvalConcurrency, ThreadsAgreeWithASingleThreadedRun)
+{
+    checkThreadsAgree(writeIdTexture("concurrency.ptx", true, 6, 5, {false, true, true, true, true, true}), 0, {2, 8});
+}
+
+// 6 faces of 128 x 128 float texels (1.1 MB) through the smallest cache (1 MB): threads keep
+// reading tiles that the others' loads evict.
+TEST(TexPtexEvalConcurrency, ThreadsAgreeWhileTheCacheEvicts)
+{
+    checkThreadsAgree(writeIdTexture("concurrency-large.ptx", true, 6, 7, {false, true, true, true, true, true}), 1,
+                      {4});
 }
