@@ -89,6 +89,14 @@ public:
     bool resident() const { return refs.load(std::memory_order_acquire) >= 0; }
     const uint8_t* data() const { return texels.load(std::memory_order_acquire); }
 
+    // Brings the use stamp up to date for the eviction order. The epoch moves only when data
+    // are loaded, so the stamp is usually current already; writing it anyway would make threads
+    // sharing a block fight over its cache line.
+    void stamp(uint64_t epoch)
+    {
+        if (lastUse.load(std::memory_order_relaxed) != epoch) lastUse.store(epoch, std::memory_order_relaxed);
+    }
+
     // The kind follows from the file (or the reduced data), so a reload finds it unchanged;
     // it is written only when it differs, as section readers may read it during a reload.
     void setKind(Kind k)

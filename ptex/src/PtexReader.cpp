@@ -789,17 +789,12 @@ void PtexReader::publishLocked(FaceBlock& block, Hold hold)
 }
 
 // The lock-free way in: a handle, or for a section reader the block as long as it is resident,
-// with its use stamp brought up to date for the eviction order (written only when it changed,
-// as threads sharing a block would otherwise fight over its cache line).
+// stamped as used (a handle is stamped when it is released).
 bool PtexReader::take(FaceBlock& block, Hold hold)
 {
     if (hold == Hold::handle) return block.tryAcquire();
     if (!block.resident()) return false;
-    if (_setup.residency) {
-        const uint64_t epoch = _setup.residency->epoch();
-        if (block.lastUse.load(std::memory_order_relaxed) != epoch)
-            block.lastUse.store(epoch, std::memory_order_relaxed);
-    }
+    if (_setup.residency) block.stamp(_setup.residency->epoch());
     return true;
 }
 
@@ -880,11 +875,7 @@ PtexFaceData* PtexReader::acquireTile(FaceBlock& face, int tile, Hold hold)
 void PtexReader::blockReleased(FaceBlock& block)
 {
     if (_setup.residency) {
-        // The epoch moves only when data are loaded, so the stamp is usually current already;
-        // writing it anyway would make threads sharing a block fight over its cache line.
-        const uint64_t epoch = _setup.residency->epoch();
-        if (block.lastUse.load(std::memory_order_relaxed) != epoch)
-            block.lastUse.store(epoch, std::memory_order_relaxed);
+        block.stamp(_setup.residency->epoch());
         if (_setup.residency->overLimit()) _setup.residency->evictIfNeeded();
     }
 }
