@@ -115,6 +115,8 @@ public:
         return kind == kTiled ? tileTable->tileRes : (kind == kConstant ? Res(0, 0) : blockRes);
     }
     PtexFaceData* getTile(int tile) override;
+    // A tile with a handle, or without one for a section reader; null when out of memory.
+    PtexFaceData* getTile(int tile, Hold hold);
 };
 
 // A view of one texel owned by the texture; release() has nothing to free.

@@ -37,12 +37,7 @@ PtexFaceData* FaceDataSource::tile(PtexFaceData* face, int index)
     if (!_reader) return face->getTile(index);
     // Only our blocks report tiles; constant data never do.
     if (!face->isTiled()) return nullptr;
-    try {
-        return _reader->acquireTile(*static_cast<FaceBlock*>(face), index, Hold::section);
-    } catch (const std::exception&) {
-        _reader->reportReadError("out of memory");
-        return nullptr;
-    }
+    return static_cast<FaceBlock*>(face)->getTile(index, Hold::section);
 }
 
 void FaceDataSource::getPixel(int faceid, int u, int v, float* result, int firstchan, int nchannels, Ptex::Res res)

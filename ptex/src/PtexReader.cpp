@@ -948,7 +948,6 @@ PtexFaceData* PtexReader::acquireReduction(int faceid, Res res, Hold hold)
     // publishes the same reduction first, ours is discarded.
     std::unique_ptr<FaceBlock> computed = computeReduction(faceid, res);
     if (!computed) return errorFace();
-    FaceBlock* block = nullptr;
     {
         std::lock_guard<std::mutex> lock(_mutex);
         if (inErrorState()) return errorFace();
@@ -966,24 +965,8 @@ PtexFaceData* PtexReader::acquireReduction(int faceid, Res res, Hold hold)
             if (_setup.residency) _setup.residency->addMemory(bytes);
             _reductions[faceid].store(table, std::memory_order_release);
         }
-        block = table->blocks[slot].load(std::memory_order_relaxed);
-        if (!block) {
-            block = new FaceBlock(this, res, _pixelSize, false);
-            table->owned.emplace_back(block);
-            table->blocks[slot].store(block, std::memory_order_release);
-        }
-        if (block->refs.load(std::memory_order_acquire) >= 0) {
-            if (hold == Hold::handle) block->refs.fetch_add(1, std::memory_order_acquire);
-            return block;
-        }
-        block->setKind(computed->kind);
-        block->pixels = std::move(computed->pixels);
-        if (computed->tileTable) block->tileTable = std::move(computed->tileTable);
-        block->bytes = computed->bytes;
-        publishLocked(*block, hold);
     }
-    afterLoad();
-    return block;
+    return publishComputed(table->blocks[slot], table->owned, std::move(computed), hold);
 }
 
 std::unique_ptr<FaceBlock> PtexReader::computeReduction(int faceid, Res res)
@@ -1172,6 +1155,8 @@ std::unique_ptr<FaceBlock> PtexReader::computeReducedTile(const TileTable& table
     return result;
 }
 
+// Publishes a computed reduction (or reduced tile) in its slot, unless another thread was
+// first: then that block is handed out and the computed one dropped.
 PtexFaceData* PtexReader::publishComputed(std::atomic<FaceBlock*>& slot, std::vector<std::unique_ptr<FaceBlock>>& owned,
                                           std::unique_ptr<FaceBlock> computed, Hold hold)
 {
@@ -1191,6 +1176,7 @@ PtexFaceData* PtexReader::publishComputed(std::atomic<FaceBlock*>& slot, std::ve
         }
         block->setKind(computed->kind);
         block->pixels = std::move(computed->pixels);
+        if (computed->tileTable) block->tileTable = std::move(computed->tileTable);
         block->bytes = computed->bytes;
         publishLocked(*block, hold);
     }
@@ -1274,11 +1260,7 @@ void PtexReader::getPixel(int faceid, int u, int v, float* result, int firstchan
     } else if (data->isTiled()) {
         const Res tileRes = data->tileRes();
         const int index = (v >> tileRes.vlog2) * res.ntilesu(tileRes) + (u >> tileRes.ulog2);
-        try {
-            tile = acquireTile(*static_cast<FaceBlock*>(data), index, hold);
-        } catch (const std::exception&) {
-            reportReadError("out of memory");
-        }
+        tile = static_cast<FaceBlock*>(data)->getTile(index, hold);
         if (tile) {
             const int tu = u & (tileRes.u() - 1), tv = v & (tileRes.v() - 1);
             texel = static_cast<const uint8_t*>(tile->getData());
@@ -1374,10 +1356,12 @@ void FaceBlock::getPixel(int u, int v, void* result)
     tile->release();
 }
 
-PtexFaceData* FaceBlock::getTile(int tile)
+PtexFaceData* FaceBlock::getTile(int tile) { return getTile(tile, Hold::handle); }
+
+PtexFaceData* FaceBlock::getTile(int tile, Hold hold)
 {
     try {
-        return reader->acquireTile(*this, tile);
+        return reader->acquireTile(*this, tile, hold);
     } catch (const std::exception&) {
         reader->reportReadError("out of memory");
         return nullptr;

@@ -84,8 +84,8 @@ public:
     PtexFaceData* getData(int faceid, Ptex::Res res, Hold hold);
     void getPixel(int faceid, int u, int v, float* result, int firstchan, int nchannels, Ptex::Res res, Hold hold);
 
-    // Used by FaceBlock, and by section readers for tiles (hold = Hold::section).
-    PtexFaceData* acquireTile(FaceBlock& face, int tile, Hold hold = Hold::handle);
+    // Used by FaceBlock (getTile for handle and section readers).
+    PtexFaceData* acquireTile(FaceBlock& face, int tile, Hold hold);
     void blockReleased(FaceBlock& block);
 
     // Used by DataResidency, with the reader's lock taken through lockForResidency (try_lock).
