@@ -16,6 +16,7 @@ PTEX_NAMESPACE_BEGIN
 
 class PtexReader;
 class FaceBlock;
+class ResidentBlockOwner;
 
 // The tile directory of a tiled face: one block per tile, created on first use and kept until
 // the texture goes away (only the tiles' texels are evicted).
@@ -52,7 +53,8 @@ public:
     std::atomic<uint64_t> lastUse{0};
 
     PtexReader* reader = nullptr;
-    bool level0 = false;  // level-0 data (full resolution), premultiplied at decode if asked
+    ResidentBlockOwner* residencyOwner = nullptr;  // who evicts it (set when published)
+    bool level0 = false;                           // level-0 data (full resolution), premultiplied at decode if asked
     Kind kind = kConstant;
     Res blockRes;
     int pixelSize = 0;

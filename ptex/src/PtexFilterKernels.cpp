@@ -14,20 +14,20 @@ CubicFunction::CubicFunction(float sharpness)
 {
     const float B = 1.0f - sharpness;
     const float third = 1.0f / 3.0f, twoThirds = 2.0f / 3.0f;
-    c0_ = 1.5f - B;
-    c1_ = 1.5f * B - 2.5f;
-    c2_ = 1.0f - third * B;
-    c3_ = third * B - 0.5f;
-    c4_ = 2.5f - 1.5f * B;
-    c5_ = 2.0f * B - 4.0f;
-    c6_ = 2.0f - twoThirds * B;
+    _c0 = 1.5f - B;
+    _c1 = 1.5f * B - 2.5f;
+    _c2 = 1.0f - third * B;
+    _c3 = third * B - 0.5f;
+    _c4 = 2.5f - 1.5f * B;
+    _c5 = 2.0f * B - 4.0f;
+    _c6 = 2.0f - twoThirds * B;
 }
 
 float CubicFunction::operator()(float x) const
 {
     const float t = std::fabs(x);
-    if (t < 1.0f) return ((c0_ * t + c1_) * t) * t + c2_;
-    if (t < 2.0f) return ((c3_ * t + c4_) * t + c5_) * t + c6_;
+    if (t < 1.0f) return ((_c0 * t + _c1) * t) * t + _c2;
+    if (t < 2.0f) return ((_c3 * t + _c4) * t + _c5) * t + _c6;
     return 0.0f;
 }
 

@@ -21,7 +21,7 @@ public:
     float operator()(float x) const;
 
 private:
-    float c0_, c1_, c2_, c3_, c4_, c5_, c6_;
+    float _c0, _c1, _c2, _c3, _c4, _c5, _c6;
 };
 
 // exp(-2 x^2): a bell with standard deviation of half a filter width.

@@ -3,7 +3,6 @@
 #include "PtexMetaDataReader.h"
 
 #include "PtexIO.h"
-#include "PtexReader.h"
 
 #include <cstring>
 #include <new>
@@ -76,20 +75,20 @@ void PtexMetaDataReader::load(uint64_t smallPos, uint32_t smallZipSize, uint32_t
     // before anything is allocated for it.
     if (!PtexIO::plausibleInflate(smallMemSize, smallZipSize) ||
         !PtexIO::plausibleInflate(lmdHeaderMemSize, lmdHeaderZipSize)) {
-        _reader.reportReadError("invalid meta data size");
+        _source.reportMetaDataError(ReadErrorCode::invalidMetaDataSize);
         return;
     }
     if (smallMemSize > 0) {
         std::unique_ptr<uint8_t[]> bytes = allocateBytes(smallMemSize);
-        if (!bytes || !_reader.readZipBlock(smallPos, smallZipSize, bytes.get(), smallMemSize)) return;
+        if (!bytes || !_source.readMetaDataBlock(smallPos, smallZipSize, bytes.get(), smallMemSize)) return;
         if (!parseRecords(bytes.get(), smallMemSize)) {
-            _reader.reportReadError("invalid meta data");
+            _source.reportMetaDataError(ReadErrorCode::invalidMetaData);
             return;
         }
     }
     if (lmdHeaderMemSize > 0) {
         std::unique_ptr<uint8_t[]> bytes = allocateBytes(lmdHeaderMemSize);
-        if (!bytes || !_reader.readZipBlock(lmdHeaderPos, lmdHeaderZipSize, bytes.get(), lmdHeaderMemSize)) return;
+        if (!bytes || !_source.readMetaDataBlock(lmdHeaderPos, lmdHeaderZipSize, bytes.get(), lmdHeaderMemSize)) return;
         size_t pos = 0;
         uint64_t itemPos = 0;
         while (pos < lmdHeaderMemSize) {
@@ -113,7 +112,7 @@ void PtexMetaDataReader::load(uint64_t smallPos, uint32_t smallZipSize, uint32_t
             pos += 10 + keySize;
         }
         if (pos != lmdHeaderMemSize || itemPos != lmdDataSize) {
-            _reader.reportReadError("invalid large meta data header");
+            _source.reportMetaDataError(ReadErrorCode::invalidLargeMetaDataHeader);
             return;
         }
     }
@@ -121,14 +120,13 @@ void PtexMetaDataReader::load(uint64_t smallPos, uint32_t smallZipSize, uint32_t
 
 void PtexMetaDataReader::loadEdit(uint64_t pos, uint32_t zipSize, uint32_t memSize)
 {
-    if (_reader.inErrorState()) return;
     if (!PtexIO::plausibleInflate(memSize, zipSize)) {
-        _reader.reportReadError("invalid meta data edit size");
+        _source.reportMetaDataError(ReadErrorCode::invalidMetaDataEditSize);
         return;
     }
     std::unique_ptr<uint8_t[]> bytes = allocateBytes(memSize);
-    if (!bytes || !_reader.readZipBlock(pos, zipSize, bytes.get(), memSize)) return;
-    if (!parseRecords(bytes.get(), memSize)) _reader.reportReadError("invalid meta data edit");
+    if (!bytes || !_source.readMetaDataBlock(pos, zipSize, bytes.get(), memSize)) return;
+    if (!parseRecords(bytes.get(), memSize)) _source.reportMetaDataError(ReadErrorCode::invalidMetaDataEdit);
 }
 
 size_t PtexMetaDataReader::memoryBytes() const
@@ -167,14 +165,14 @@ const uint8_t* PtexMetaDataReader::valueOf(int index, MetaDataType type, uint32_
     Entry& entry = *_entries[index];
     if (entry.type != type) return nullptr;
     if (!entry.loaded.load(std::memory_order_acquire)) {
-        // Large values load once; the reader's lock serialises the read, the flag publishes it.
-        std::unique_ptr<uint8_t[]> bytes = allocateBytes(entry.dataSize);
-        if (!bytes || !_reader.readZipBlock(entry.largePos, entry.largeZipSize, bytes.get(), entry.dataSize))
-            return nullptr;
-        std::lock_guard<std::mutex> lock(_reader._mutex);
+        // Large values load once: the lock serialises the first loads, the flag publishes them.
+        std::lock_guard<std::mutex> lock(_largeValueMutex);
         if (!entry.loaded.load(std::memory_order_relaxed)) {
+            std::unique_ptr<uint8_t[]> bytes = allocateBytes(entry.dataSize);
+            if (!bytes || !_source.readMetaDataBlock(entry.largePos, entry.largeZipSize, bytes.get(), entry.dataSize))
+                return nullptr;
             entry.data = std::move(bytes);
-            _reader.accountMemory(int64_t(entry.dataSize));
+            _source.accountMetaDataMemory(int64_t(entry.dataSize));
             entry.loaded.store(true, std::memory_order_release);
         }
     }

@@ -4,26 +4,39 @@
 // read on their first getValue.
 #pragma once
 
+#include "PtexReadError.h"
 #include "Ptexture.h"
 
 #include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 PTEX_NAMESPACE_BEGIN
 
-class PtexReader;
+// What the meta data needs of its texture: zip blocks of the file, and where its errors and
+// the memory of values loaded later go.
+class MetaDataSource {
+public:
+    // Reads and inflates a zip block; a failure has been reported when this returns false.
+    virtual bool readMetaDataBlock(uint64_t pos, uint32_t zipSize, uint8_t* dst, size_t memSize) = 0;
+    virtual void reportMetaDataError(ReadErrorCode code) = 0;
+    virtual void accountMetaDataMemory(int64_t bytes) = 0;
+
+protected:
+    ~MetaDataSource() {}
+};
 
 class PtexMetaDataReader final : public PtexMetaData {
 public:
-    explicit PtexMetaDataReader(PtexReader& reader) : _reader(reader) {}
+    explicit PtexMetaDataReader(MetaDataSource& source) : _source(source) {}
     ~PtexMetaDataReader() override {}
 
-    // Parse the file's meta data; a failed read is reported through the reader (error state)
-    // and leaves the entries parsed so far.
+    // Parse the file's meta data; a failed read is reported through the source and leaves the
+    // entries parsed so far.
     void load(uint64_t smallPos, uint32_t smallZipSize, uint32_t smallMemSize, uint64_t lmdHeaderPos,
               uint32_t lmdHeaderZipSize, uint32_t lmdHeaderMemSize, uint64_t lmdDataPos, uint64_t lmdDataSize);
     void loadEdit(uint64_t pos, uint32_t zipSize, uint32_t memSize);
@@ -65,7 +78,8 @@ private:
     void typedValue(int index, MetaDataType type, const T*& value, int& count);
     int indexOf(const char* key) const;
 
-    PtexReader& _reader;
+    MetaDataSource& _source;
+    std::mutex _largeValueMutex;  // serialises the first load of each large value
     std::vector<std::unique_ptr<Entry>> _entries;
     std::map<std::string, int> _index;
 };

@@ -33,20 +33,20 @@ int texelIndex(float t, int res) { return int(fclamp(t, 0.0f, float(res - 1))); 
 void PtexPointFilter::eval(float* result, int firstchan, int nchannels, int faceid, float u, float v, float, float,
                            float, float, float, float)
 {
-    if (!pointPreamble(tx_, result, firstchan, nchannels, faceid)) return;
-    const Ptex::Res res = tx_->getFaceInfo(faceid).res;
+    if (!pointPreamble(_tx, result, firstchan, nchannels, faceid)) return;
+    const Ptex::Res res = _tx->getFaceInfo(faceid).res;
     const int resU = res.u(), resV = res.v();
     const int ui = texelIndex(u * float(resU), resU);
     const int vi = texelIndex(v * float(resV), resV);
-    FaceDataSource::Section section(source_);
-    source_.getPixel(faceid, ui, vi, result, firstchan, nchannels, res);
+    FaceDataSource::Section section(_source);
+    _source.getPixel(faceid, ui, vi, result, firstchan, nchannels, res);
 }
 
 void PtexPointFilterTri::eval(float* result, int firstchan, int nchannels, int faceid, float u, float v, float, float,
                               float, float, float, float)
 {
-    if (!pointPreamble(tx_, result, firstchan, nchannels, faceid)) return;
-    const Ptex::Res res = tx_->getFaceInfo(faceid).res;
+    if (!pointPreamble(_tx, result, firstchan, nchannels, faceid)) return;
+    const Ptex::Res res = _tx->getFaceInfo(faceid).res;
     const int n = res.u();
     float ut = u * float(n), vt = v * float(n);
     if (std::isnan(ut)) ut = 0;
@@ -55,11 +55,11 @@ void PtexPointFilterTri::eval(float* result, int firstchan, int nchannels, int f
     const int vi = texelIndex(vt, n);
     const float uf = ut - float(ui), vf = vt - float(vi);
     // Upright small triangles are stored at (ui, vi), inverted ones reflected to the far half.
-    FaceDataSource::Section section(source_);
+    FaceDataSource::Section section(_source);
     if (uf + vf <= 1.0f)
-        source_.getPixel(faceid, ui, vi, result, firstchan, nchannels, res);
+        _source.getPixel(faceid, ui, vi, result, firstchan, nchannels, res);
     else
-        source_.getPixel(faceid, n - 1 - vi, n - 1 - ui, result, firstchan, nchannels, res);
+        _source.getPixel(faceid, n - 1 - vi, n - 1 - ui, result, firstchan, nchannels, res);
 }
 
 PTEX_NAMESPACE_END

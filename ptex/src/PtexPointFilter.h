@@ -11,28 +11,28 @@ PTEX_NAMESPACE_BEGIN
 // thread writes shares a line with what every evaluation reads.
 class alignas(64) PtexPointFilter : public PtexFilter {
 public:
-    explicit PtexPointFilter(PtexTexture* texture) : tx_(texture), source_(texture) {}
+    explicit PtexPointFilter(PtexTexture* texture) : _tx(texture), _source(texture) {}
     void release() override { delete this; }
     void eval(float* result, int firstchan, int nchannels, int faceid, float u, float v, float uw1, float vw1,
               float uw2, float vw2, float width, float blur) override;
 
 private:
     ~PtexPointFilter() override = default;
-    PtexTexture* tx_;
-    FaceDataSource source_;
+    PtexTexture* _tx;
+    FaceDataSource _source;
 };
 
 class alignas(64) PtexPointFilterTri : public PtexFilter {
 public:
-    explicit PtexPointFilterTri(PtexTexture* texture) : tx_(texture), source_(texture) {}
+    explicit PtexPointFilterTri(PtexTexture* texture) : _tx(texture), _source(texture) {}
     void release() override { delete this; }
     void eval(float* result, int firstchan, int nchannels, int faceid, float u, float v, float uw1, float vw1,
               float uw2, float vw2, float width, float blur) override;
 
 private:
     ~PtexPointFilterTri() override = default;
-    PtexTexture* tx_;
-    FaceDataSource source_;
+    PtexTexture* _tx;
+    FaceDataSource _source;
 };
 
 PTEX_NAMESPACE_END

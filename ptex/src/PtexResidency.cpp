@@ -4,7 +4,6 @@
 
 #include "PtexFaceBlock.h"
 #include "PtexReadSections.h"
-#include "PtexReader.h"
 
 #include <algorithm>
 #include <utility>
@@ -83,12 +82,9 @@ void DataResidency::evictIfNeeded()
     for (const auto& candidate : candidates) {
         FaceBlock* block = candidate.second;
         if (resident() <= target) break;
-        PtexReader* reader = block->reader;
-        // Never wait for a reader's lock while holding the list: a reader that is loading
+        // Owners never wait for their own lock here while the list is held: one that is loading
         // takes the list's lock after its own.
-        if (!reader->tryLockForResidency()) continue;
-        if (reader->evictLocked(*block, *_sections)) unlinkLocked(block);
-        reader->unlockForResidency();
+        if (block->residencyOwner->tryEvict(*block, *_sections)) unlinkLocked(block);
     }
     // Free what no open read section can be reading any more (all of it when no filter is
     // between the start and end of an evaluation).
@@ -96,39 +92,29 @@ void DataResidency::evictIfNeeded()
     if (overLimit()) _futileEpoch.store(epoch(), std::memory_order_relaxed);
 }
 
-void DataResidency::fileOpened(PtexReader* reader)
+void DataResidency::fileOpened(OpenFileOwner* owner)
 {
     std::lock_guard<std::mutex> lock(_filesMutex);
     ++_totalOpens;
-    _openFiles.remove(reader);
-    _openFiles.push_back(reader);
-    // Close the least recently used handles beyond the limit, skipping textures that are
-    // reading right now (their lock is taken).
+    _openFiles.remove(owner);
+    _openFiles.push_back(owner);
+    // Close the least recently opened handles beyond the limit, skipping owners that are
+    // reading right now.
     auto it = _openFiles.begin();
     while (_openFiles.size() > size_t(_maxFiles) && it != _openFiles.end()) {
-        PtexReader* other = *it;
-        if (other == reader || !other->tryLockForResidency()) {
+        OpenFileOwner* other = *it;
+        if (other != owner && other->tryCloseFile())
+            it = _openFiles.erase(it);
+        else
             ++it;
-            continue;
-        }
-        it = _openFiles.erase(it);
-        other->closeHandleForResidencyLocked();
-        other->unlockForResidency();
     }
     _peakFilesOpen = std::max<uint64_t>(_peakFilesOpen, _openFiles.size());
 }
 
-void DataResidency::fileUsed(PtexReader* reader)
+void DataResidency::fileClosed(OpenFileOwner* owner)
 {
     std::lock_guard<std::mutex> lock(_filesMutex);
-    auto it = std::find(_openFiles.begin(), _openFiles.end(), reader);
-    if (it != _openFiles.end()) _openFiles.splice(_openFiles.end(), _openFiles, it);
-}
-
-void DataResidency::fileClosed(PtexReader* reader)
-{
-    std::lock_guard<std::mutex> lock(_filesMutex);
-    _openFiles.remove(reader);
+    _openFiles.remove(owner);
 }
 
 uint64_t DataResidency::filesOpen() const

@@ -17,8 +17,28 @@
 PTEX_NAMESPACE_BEGIN
 
 class FaceBlock;
-class PtexReader;
 class ReadSections;
+
+// Whoever owns evictable blocks: evicts one on the residency's request.
+class ResidentBlockOwner {
+public:
+    // Evicts the block if no handle holds it and nothing else is in the way (a load of the
+    // same texture in progress); its texels go to sections.retire. True if it was evicted.
+    virtual bool tryEvict(FaceBlock& block, ReadSections& sections) = 0;
+
+protected:
+    ~ResidentBlockOwner() {}
+};
+
+// Whoever holds an open file handle counted against the limit of open files.
+class OpenFileOwner {
+public:
+    // Closes the handle unless it is reading right now; true if closed.
+    virtual bool tryCloseFile() = 0;
+
+protected:
+    ~OpenFileOwner() {}
+};
 
 class DataResidency {
 public:
@@ -35,7 +55,7 @@ public:
     uint64_t peakMemUsed() const { return uint64_t(_peakMemUsed.load(std::memory_order_relaxed)); }
     bool overLimit() const { return _maxMem && _memUsed.load(std::memory_order_relaxed) > int64_t(_maxMem); }
 
-    // Called under the block's reader lock once a block became resident / before it is freed.
+    // Called by the block's owner once a block became resident / before it is freed.
     void blockLoaded(FaceBlock* block);
     void blockDropped(FaceBlock* block);
 
@@ -43,10 +63,10 @@ public:
     // no reader lock held by this thread.
     void evictIfNeeded();
 
-    // File handles: called by a reader holding its own lock when it opened / used its handle.
-    void fileOpened(PtexReader* reader);
-    void fileUsed(PtexReader* reader);
-    void fileClosed(PtexReader* reader);  // reader closed its own handle (purge, destruction)
+    // File handles: called by an owner holding its own lock when it opened / closed its handle.
+    // fileOpened may close the handles of others beyond the limit.
+    void fileOpened(OpenFileOwner* owner);
+    void fileClosed(OpenFileOwner* owner);
     void countBlockRead() { _blockReads.fetch_add(1, std::memory_order_relaxed); }
 
     uint64_t filesOpen() const;
@@ -74,7 +94,7 @@ private:
     FaceBlock* _lruTail = nullptr;
 
     mutable std::mutex _filesMutex;
-    std::list<PtexReader*> _openFiles;  // least recently used first
+    std::list<OpenFileOwner*> _openFiles;  // least recently used first
     uint64_t _peakFilesOpen = 0;
     uint64_t _totalOpens = 0;
 };

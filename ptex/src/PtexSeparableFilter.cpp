@@ -36,40 +36,40 @@ Ptex::BorderMode sanitizeBorder(int m)
 
 PtexSeparableFilter::PtexSeparableFilter(PtexTexture* texture, const PtexFilter::Options& options, Shape shape,
                                          float sharpness)
-    : tx_(texture),
-      source_(texture),
-      shape_(shape),
-      lerp_(options.lerp),
-      noedgeblend_(false),
-      cubic_(sharpness),
-      nt_(texture->numChannels()),
-      dt_(texture->dataType()),
-      uMode_(sanitizeBorder(static_cast<int>(texture->uBorderMode()))),
-      vMode_(sanitizeBorder(static_cast<int>(texture->vBorderMode()))),
-      tanvec_(static_cast<int>(texture->edgeFilterMode()) == Ptex::efm_tanvec)
+    : _tx(texture),
+      _source(texture),
+      _shape(shape),
+      _lerp(options.lerp),
+      _noedgeblend(false),
+      _cubic(sharpness),
+      _nt(texture->numChannels()),
+      _dt(texture->dataType()),
+      _uMode(sanitizeBorder(static_cast<int>(texture->uBorderMode()))),
+      _vMode(sanitizeBorder(static_cast<int>(texture->vBorderMode()))),
+      _tanvec(static_cast<int>(texture->edgeFilterMode()) == Ptex::efm_tanvec)
 {
     // An older caller's Options may end before noedgeblend: only read it when it is there.
     if (options.__structSize >= int(offsetof(PtexFilter::Options, noedgeblend) + sizeof(bool)))
-        noedgeblend_ = options.noedgeblend;
+        _noedgeblend = options.noedgeblend;
     // A texture reporting an unknown data type has no texel size to read with: such a filter
     // writes nothing (no channel counts as present).
-    if (int(dt_) < Ptex::dt_uint8 || int(dt_) > Ptex::dt_float) {
-        dt_ = Ptex::dt_uint8;
-        nt_ = 0;
+    if (int(_dt) < Ptex::dt_uint8 || int(_dt) > Ptex::dt_float) {
+        _dt = Ptex::dt_uint8;
+        _nt = 0;
     }
-    if (nt_ < 0) nt_ = 0;
-    scratch_.assign(size_t(3) * size_t(std::max(nt_, 1)), 0.0f);
+    if (_nt < 0) _nt = 0;
+    _scratch.assign(size_t(3) * size_t(std::max(_nt, 1)), 0.0f);
 }
 
 void PtexSeparableFilter::release() { delete this; }
 
 void PtexSeparableFilter::buildAxis(KernelAxis& axis, float c, float w, int n)
 {
-    switch (shape_) {
+    switch (_shape) {
     case Shape::bilinear: buildBilinearAxis(axis, c, w, n); break;
     case Shape::box: buildBoxAxis(axis, c, w, n); break;
-    case Shape::gaussian: buildWidth4Axis(axis, c, w, n, lerp_, GaussianFunction()); break;
-    case Shape::cubic: buildWidth4Axis(axis, c, w, n, lerp_, cubic_); break;
+    case Shape::gaussian: buildWidth4Axis(axis, c, w, n, _lerp, GaussianFunction()); break;
+    case Shape::cubic: buildWidth4Axis(axis, c, w, n, _lerp, _cubic); break;
     }
 }
 
@@ -80,13 +80,13 @@ void PtexSeparableFilter::buildAxis(KernelAxis& axis, float c, float w, int n)
 bool PtexSeparableFilter::footprintAxis(float c, float w, int n, int& log2, int& first, int& end) const
 {
     if (!(w < 0.25f) || !(c >= 0.0f && c <= 1.0f)) return false;
-    if (shape_ == Shape::bilinear) w = fmin(w, 1.0f);
+    if (_shape == Shape::bilinear) w = fmin(w, 1.0f);
     w = fmax(w, p2(n));
     const int a = resFromWidth(w);
     if (a < 0 || a > n) return false;
     const float R = float(1 << a);
     float lo = 0, hi = 0;
-    switch (shape_) {
+    switch (_shape) {
     case Shape::bilinear: lo = c * R - 0.5f, hi = lo + 1.0f; break;
     case Shape::box: lo = (c - 0.5f * w) * R, hi = (c + 0.5f * w) * R; break;
     case Shape::gaussian:
@@ -107,7 +107,7 @@ void PtexSeparableFilter::prefetchFootprint(int faceid, float u, float v, float 
 {
     int ul = 0, u0 = 0, u1 = 0, vl = 0, v0 = 0, v1 = 0;
     if (!footprintAxis(u, uw, faceRes.ulog2, ul, u0, u1) || !footprintAxis(v, vw, faceRes.vlog2, vl, v0, v1)) return;
-    PtexFaceData* data = source_.data(faceid, Ptex::Res(int8_t(ul), int8_t(vl)));
+    PtexFaceData* data = _source.data(faceid, Ptex::Res(int8_t(ul), int8_t(vl)));
     if (!data) return;
     const char* texels = nullptr;
     PtexFaceData* tile = nullptr;
@@ -117,7 +117,7 @@ void PtexSeparableFilter::prefetchFootprint(int faceid, float u, float v, float 
         const Ptex::Res tileRes = data->tileRes();
         if (tileRes.ulog2 >= 0 && tileRes.vlog2 >= 0 && tileRes.ulog2 <= ul && tileRes.vlog2 <= vl) {
             const int tw = 1 << tileRes.ulog2, th = 1 << tileRes.vlog2;
-            tile = source_.tile(data, (v0 / th) * (rowLen / tw) + u0 / tw);
+            tile = _source.tile(data, (v0 / th) * (rowLen / tw) + u0 / tw);
             if (tile && !tile->isConstant()) {
                 texels = static_cast<const char*>(tile->getData());
                 rowLen = tw;
@@ -131,15 +131,15 @@ void PtexSeparableFilter::prefetchFootprint(int faceid, float u, float v, float 
         texels = static_cast<const char*>(data->getData());
     }
     if (texels && u0 < u1) {
-        const size_t texelBytes = size_t(nt_) * size_t(Ptex::DataSize(dt_));
+        const size_t texelBytes = size_t(_nt) * size_t(Ptex::DataSize(_dt));
         for (int y = v0; y < v1; y++) {
             const char* row = texels + (size_t(y) * size_t(rowLen) + size_t(u0)) * texelBytes;
             __builtin_prefetch(row);
             __builtin_prefetch(row + size_t(u1 - u0) * texelBytes - 1);
         }
     }
-    source_.done(tile);
-    source_.done(data);
+    _source.done(tile);
+    _source.done(data);
 }
 
 void PtexSeparableFilter::buildKernel(SeparableKernel& k, float u, float v, float uw, float vw, int ulog2, int vlog2)
@@ -161,25 +161,25 @@ void PtexSeparableFilter::buildKernel(SeparableKernel& k, float u, float v, floa
 void PtexSeparableFilter::eval(float* result, int firstchan, int nchannels, int faceid, float u, float v, float uw1,
                                float vw1, float uw2, float vw2, float width, float blur)
 {
-    if (!tx_ || !result || nchannels <= 0) return;
-    const int numFaces = tx_->numFaces();
+    if (!_tx || !result || nchannels <= 0) return;
+    const int numFaces = _tx->numFaces();
     if (faceid < 0 || faceid >= numFaces) return;
     // A channel range that starts outside the texture reads nothing and writes nothing.
-    if (firstchan < 0 || firstchan >= nt_) return;
-    const int nc = std::min(nchannels, nt_ - firstchan);
-    const int dsize = Ptex::DataSize(dt_);
+    if (firstchan < 0 || firstchan >= _nt) return;
+    const int nc = std::min(nchannels, _nt - firstchan);
+    const int dsize = Ptex::DataSize(_dt);
 
-    const Ptex::FaceInfo& info = tx_->getFaceInfo(faceid);
-    FaceDataSource::Section section(source_);
+    const Ptex::FaceInfo& info = _tx->getFaceInfo(faceid);
+    FaceDataSource::Section section(_source);
 
     // Face and neighbours hold one value: return it directly. Skipped for tangent vectors,
     // whose neighbours may hold that value in a rotated frame.
-    if (info.isNeighborhoodConstant() && !(tanvec_ && nc >= 2)) {
-        PtexFaceData* data = source_.data(faceid, 0);
+    if (info.isNeighborhoodConstant() && !(_tanvec && nc >= 2)) {
+        PtexFaceData* data = _source.data(faceid, 0);
         if (data) {
             const char* texel = static_cast<const char*>(data->getData());
-            if (texel) Ptex::ConvertToFloat(result, texel + size_t(firstchan) * size_t(dsize), dt_, nc);
-            source_.done(data);
+            if (texel) Ptex::ConvertToFloat(result, texel + size_t(firstchan) * size_t(dsize), _dt, nc);
+            _source.done(data);
         }
         return;
     }
@@ -191,16 +191,16 @@ void PtexSeparableFilter::eval(float* result, int firstchan, int nchannels, int 
     // periodic wrapping cannot reduce an infinity either.
     if (std::isnan(u)) u = 0;
     if (std::isnan(v)) v = 0;
-    if (uMode_ == Ptex::m_periodic && std::isinf(u)) u = 0;
-    if (vMode_ == Ptex::m_periodic && std::isinf(v)) v = 0;
+    if (_uMode == Ptex::m_periodic && std::isinf(u)) u = 0;
+    if (_vMode == Ptex::m_periodic && std::isinf(v)) v = 0;
 
     bool black = false;
-    switch (uMode_) {
+    switch (_uMode) {
     case Ptex::m_clamp: u = fclamp(u, 0.0f, 1.0f); break;
     case Ptex::m_periodic: u = u - std::floor(u); break;
     case Ptex::m_black: black = black || u <= -1.0f || u >= 2.0f; break;
     }
-    switch (vMode_) {
+    switch (_vMode) {
     case Ptex::m_clamp: v = fclamp(v, 0.0f, 1.0f); break;
     case Ptex::m_periodic: v = v - std::floor(v); break;
     case Ptex::m_black: black = black || v <= -1.0f || v >= 2.0f; break;
@@ -227,42 +227,42 @@ void PtexSeparableFilter::eval(float* result, int firstchan, int nchannels, int 
     }
     k.stripZeros();
 
-    float* acc = scratch_.data();
+    float* acc = _scratch.data();
     std::fill(acc, acc + nc, 0.0f);
-    st_.acc = acc;
-    st_.weight = k.weight();
-    st_.firstchan = firstchan;
-    st_.nc = nc;
-    st_.numFaces = numFaces;
+    _st.acc = acc;
+    _st.weight = k.weight();
+    _st.firstchan = firstchan;
+    _st.nc = nc;
+    _st.numFaces = numFaces;
 
     distribute(k, faceid, 0);
 
     // All weight lost (black borders beyond a dropped corner): black, not 0/0.
-    if (st_.weight == 0) {
+    if (_st.weight == 0) {
         std::fill(result, result + nc, 0.0f);
         return;
     }
-    const float scale = 1.0f / (st_.weight * Ptex::OneValue(dt_));
+    const float scale = 1.0f / (_st.weight * Ptex::OneValue(_dt));
     for (int c = 0; c < nc; c++) result[c] = acc[c] * scale;
 }
 
 int PtexSeparableFilter::neighbor(const Ptex::FaceInfo& info, int edge) const
 {
     const int f = info.adjface(edge);
-    return (f >= 0 && f < st_.numFaces) ? f : -1;
+    return (f >= 0 && f < _st.numFaces) ? f : -1;
 }
 
 void PtexSeparableFilter::distribute(SeparableKernel& k, int faceid, int depth)
 {
     if (k.empty() || depth > kMaxDepth) return;
-    const Ptex::FaceInfo& info = tx_->getFaceInfo(faceid);
+    const Ptex::FaceInfo& info = _tx->getFaceInfo(faceid);
     const bool right = k.u + k.uw > k.resU();
     const bool left = k.u < 0;
     const bool top = k.v + k.vw > k.resV();
     const bool bottom = k.v < 0;
-    const bool ublack = borderIsBlack(uMode_), vblack = borderIsBlack(vMode_);
+    const bool ublack = borderIsBlack(_uMode), vblack = borderIsBlack(_vMode);
 
-    if (noedgeblend_) {
+    if (_noedgeblend) {
         if (right) k.foldRight(ublack);
         if (left) k.foldLeft(ublack);
         if (top) k.foldTop(vblack);
@@ -342,13 +342,13 @@ void PtexSeparableFilter::distribute(SeparableKernel& k, int faceid, int depth)
 void PtexSeparableFilter::crossEdge(SeparableKernel& k, int faceid, int edge, int depth)
 {
     if (k.empty()) return;
-    const Ptex::FaceInfo& info = tx_->getFaceInfo(faceid);
+    const Ptex::FaceInfo& info = _tx->getFaceInfo(faceid);
     int nbr = neighbor(info, edge);
     if (nbr < 0) return;
     const int adjEdge = info.adjedge(edge);
     int turns = edge - adjEdge + 2;
 
-    const Ptex::FaceInfo* nbrInfo = &tx_->getFaceInfo(nbr);
+    const Ptex::FaceInfo* nbrInfo = &_tx->getFaceInfo(nbr);
     const bool faceIsSub = info.isSubface();
     if (faceIsSub != nbrInfo->isSubface()) {
         if (nbrInfo->isSubface()) {
@@ -359,7 +359,7 @@ void PtexSeparableFilter::crossEdge(SeparableKernel& k, int faceid, int edge, in
                 if (other < 0) return;
                 turns += e2 - nbrInfo->adjedge(e2) + 2;
                 nbr = other;
-                nbrInfo = &tx_->getFaceInfo(nbr);
+                nbrInfo = &_tx->getFaceInfo(nbr);
             }
         } else {
             const bool primary = nbrInfo->adjface(adjEdge) == faceid;
@@ -379,11 +379,11 @@ void PtexSeparableFilter::cornerWalk(SeparableKernel& k, int faceid, int corner,
     int faces[kMaxCornerFaces];
     int edges[kMaxCornerFaces];
     int cur = faceid, curEdge = corner;
-    bool prevSub = tx_->getFaceInfo(faceid).isSubface();
+    bool prevSub = _tx->getFaceInfo(faceid).isSubface();
     int count = 0;
     for (int i = 0; i < kMaxCornerFaces; i++) {
         const int prev = cur;
-        const Ptex::FaceInfo& curInfo = tx_->getFaceInfo(cur);
+        const Ptex::FaceInfo& curInfo = _tx->getFaceInfo(cur);
         const int next = neighbor(curInfo, curEdge);
         const int nextEdge = (curInfo.adjedge(curEdge) + 1) % 4;
         if (next < 0 || (next == faceid && nextEdge == corner)) {
@@ -394,7 +394,7 @@ void PtexSeparableFilter::cornerWalk(SeparableKernel& k, int faceid, int corner,
         edges[i] = nextEdge;
         cur = next;
         curEdge = nextEdge;
-        const Ptex::FaceInfo& nextInfo = tx_->getFaceInfo(cur);
+        const Ptex::FaceInfo& nextInfo = _tx->getFaceInfo(cur);
         if (prevSub && !nextInfo.isSubface() && nextInfo.adjface((curEdge + 3) % 4) == prev) {
             // T-junction: the vertex is the midpoint of a main face's edge.
             const int p = (i == 1) ? 1 : 0;
@@ -417,18 +417,18 @@ void PtexSeparableFilter::cornerWalk(SeparableKernel& k, int faceid, int corner,
             SeparableKernel copy = k;
             applyToCornerFace(copy, faceid, 2, faces[j], edges[j], depth);
         }
-        st_.weight = st_.weight + ((wn * float(count)) - w0);
+        _st.weight = _st.weight + ((wn * float(count)) - w0);
     } else {
         // No diagonal face: the corner region is dropped and the rest renormalised.
-        st_.weight = st_.weight - k.weight();
+        _st.weight = _st.weight - k.weight();
     }
 }
 
 void PtexSeparableFilter::applyToCornerFace(SeparableKernel& k, int faceid, int corner, int cornerFace, int cornerEdge,
                                             int depth)
 {
-    const bool faceIsSub = tx_->getFaceInfo(faceid).isSubface();
-    const bool cornerIsSub = tx_->getFaceInfo(cornerFace).isSubface();
+    const bool faceIsSub = _tx->getFaceInfo(faceid).isSubface();
+    const bool cornerIsSub = _tx->getFaceInfo(cornerFace).isSubface();
     if (faceIsSub != cornerIsSub) {
         if (cornerIsSub)
             k.mainToSubface(corner + 3);
@@ -444,7 +444,7 @@ void PtexSeparableFilter::applyToCornerFace(SeparableKernel& k, int faceid, int 
 
 void PtexSeparableFilter::addRotated(const float* piece, int rot)
 {
-    float* acc = st_.acc;
+    float* acc = _st.acc;
     switch (rot) {
     case 1:
         acc[0] -= piece[1];
@@ -459,13 +459,13 @@ void PtexSeparableFilter::addRotated(const float* piece, int rot)
         acc[1] -= piece[0];
         break;
     }
-    for (int c = 2; c < st_.nc; c++) acc[c] += piece[c];
+    for (int c = 2; c < _st.nc; c++) acc[c] += piece[c];
 }
 
 void PtexSeparableFilter::apply(SeparableKernel& k, int faceid)
 {
     if (k.empty()) return;
-    const Ptex::FaceInfo& info = tx_->getFaceInfo(faceid);
+    const Ptex::FaceInfo& info = _tx->getFaceInfo(faceid);
     // A piece finer than the receiving face is resampled down to the face's own resolution.
     while (k.ulog2 > info.res.ulog2) k.halveU();
     while (k.vlog2 > info.res.vlog2) k.halveV();
@@ -474,35 +474,35 @@ void PtexSeparableFilter::apply(SeparableKernel& k, int faceid)
     k.clipToLevel();
     if (k.empty()) return;
 
-    PtexFaceData* data = source_.data(faceid, Ptex::Res(int8_t(k.ulog2), int8_t(k.vlog2)));
+    PtexFaceData* data = _source.data(faceid, Ptex::Res(int8_t(k.ulog2), int8_t(k.vlog2)));
     if (!data) return;
     // Tangent vectors from a rotated neighbour are turned back into the sampled face's frame;
     // constant data are turned like all other data.
-    const bool rotate = tanvec_ && k.rot > 0 && st_.nc >= 2;
+    const bool rotate = _tanvec && k.rot > 0 && _st.nc >= 2;
     if (rotate) {
-        float* piece = scratch_.data() + nt_;
-        std::fill(piece, piece + st_.nc, 0.0f);
+        float* piece = _scratch.data() + _nt;
+        std::fill(piece, piece + _st.nc, 0.0f);
         applyToData(data, k, piece);
         addRotated(piece, k.rot);
     } else {
-        applyToData(data, k, st_.acc);
+        applyToData(data, k, _st.acc);
     }
-    source_.done(data);
+    _source.done(data);
 }
 
 void PtexSeparableFilter::applyToData(PtexFaceData* data, const SeparableKernel& k, float* target)
 {
-    float* rowScratch = scratch_.data() + 2 * nt_;
+    float* rowScratch = _scratch.data() + 2 * _nt;
     if (data->isConstant()) {
         const void* texel = data->getData();
-        if (texel) FilterAccum::applyConstant(dt_, texel, st_.firstchan, st_.nc, k.weight(), target);
+        if (texel) FilterAccum::applyConstant(_dt, texel, _st.firstchan, _st.nc, k.weight(), target);
         return;
     }
     if (!data->isTiled()) {
         const void* texels = data->getData();
         if (texels)
-            FilterAccum::applyRectToData(dt_, texels, k.resU(), nt_, st_.firstchan, k.u, k.v, k.uw, k.vw, k.ku, k.kv,
-                                         st_.nc, target, rowScratch);
+            FilterAccum::applyRectToData(_dt, texels, k.resU(), _nt, _st.firstchan, k.u, k.v, k.uw, k.vw, k.ku, k.kv,
+                                         _st.nc, target, rowScratch);
         return;
     }
 
@@ -520,20 +520,20 @@ void PtexSeparableFilter::applyToData(PtexFaceData* data, const SeparableKernel&
         for (int x = k.u, remU = k.uw; remU > 0;) {
             const int segU = std::min(remU, tw - (x % tw));
             const float* ku = k.ku + (x - k.u);
-            PtexFaceData* tile = source_.tile(data, (y / th) * tilesU + x / tw);
+            PtexFaceData* tile = _source.tile(data, (y / th) * tilesU + x / tw);
             if (tile) {
                 const void* texels = tile->getData();
                 if (texels) {
                     if (tile->isConstant()) {
                         float sumU = 0;
                         for (int i = 0; i < segU; i++) sumU += ku[i];
-                        FilterAccum::applyConstant(dt_, texels, st_.firstchan, st_.nc, sumU * sumV, target);
+                        FilterAccum::applyConstant(_dt, texels, _st.firstchan, _st.nc, sumU * sumV, target);
                     } else {
-                        FilterAccum::applyRectToData(dt_, texels, tw, nt_, st_.firstchan, x % tw, y % th, segU, segV,
-                                                     ku, kv, st_.nc, target, rowScratch);
+                        FilterAccum::applyRectToData(_dt, texels, tw, _nt, _st.firstchan, x % tw, y % th, segU, segV,
+                                                     ku, kv, _st.nc, target, rowScratch);
                     }
                 }
-                source_.done(tile);
+                _source.done(tile);
             }
             x += segU;
             remU -= segU;

@@ -52,19 +52,19 @@ private:
 
     ~PtexSeparableFilter() override = default;
 
-    PtexTexture* tx_;
-    FaceDataSource source_;
-    Shape shape_;
-    bool lerp_;
-    bool noedgeblend_;
-    CubicFunction cubic_;
-    int nt_;
-    Ptex::DataType dt_;
-    Ptex::BorderMode uMode_, vMode_;
-    bool tanvec_;
+    PtexTexture* _tx;
+    FaceDataSource _source;
+    Shape _shape;
+    bool _lerp;
+    bool _noedgeblend;
+    CubicFunction _cubic;
+    int _nt;
+    Ptex::DataType _dt;
+    Ptex::BorderMode _uMode, _vMode;
+    bool _tanvec;
     // Scratch for channel counts beyond the stack buffers: accumulator, rotated piece, row sums.
-    FilterScratch scratch_;
-    EvalState st_;
+    FilterScratch _scratch;
+    EvalState _st;
 };
 
 PTEX_NAMESPACE_END

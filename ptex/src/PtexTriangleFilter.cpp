@@ -164,9 +164,9 @@ void addConstant(Ptex::DataType dt, const void* texel, int firstchan, int nc, fl
 
 }  // namespace
 
-PtexTriangleFilter::PtexTriangleFilter(PtexTexture* texture) : tx_(texture), source_(texture)
+PtexTriangleFilter::PtexTriangleFilter(PtexTexture* texture) : _tx(texture), _source(texture)
 {
-    scratch_.assign(size_t(std::max(texture->numChannels(), 1)), 0.0f);
+    _scratch.assign(size_t(std::max(texture->numChannels(), 1)), 0.0f);
 }
 
 void PtexTriangleFilter::buildKernel(TriangleKernel& k, float u, float v, float uw1, float vw1, float uw2, float vw2,
@@ -226,38 +226,38 @@ void PtexTriangleFilter::buildKernel(TriangleKernel& k, float u, float v, float 
 void PtexTriangleFilter::eval(float* result, int firstchan, int nchannels, int faceid, float u, float v, float uw1,
                               float vw1, float uw2, float vw2, float width, float blur)
 {
-    if (!tx_ || !result || nchannels <= 0) return;
-    numFaces_ = tx_->numFaces();
-    if (faceid < 0 || faceid >= numFaces_) return;
-    nt_ = tx_->numChannels();
-    dt_ = tx_->dataType();
-    if (int(dt_) < Ptex::dt_uint8 || int(dt_) > Ptex::dt_float) return;  // no texel size to read with
+    if (!_tx || !result || nchannels <= 0) return;
+    _numFaces = _tx->numFaces();
+    if (faceid < 0 || faceid >= _numFaces) return;
+    _nt = _tx->numChannels();
+    _dt = _tx->dataType();
+    if (int(_dt) < Ptex::dt_uint8 || int(_dt) > Ptex::dt_float) return;  // no texel size to read with
     // A channel range that starts outside the texture reads nothing and writes nothing.
-    if (firstchan < 0 || firstchan >= nt_) return;
-    nc_ = std::min(nchannels, nt_ - firstchan);
-    firstchan_ = firstchan;
+    if (firstchan < 0 || firstchan >= _nt) return;
+    _nc = std::min(nchannels, _nt - firstchan);
+    _firstchan = firstchan;
 
-    const Ptex::FaceInfo& info = tx_->getFaceInfo(faceid);
-    FaceDataSource::Section section(source_);
+    const Ptex::FaceInfo& info = _tx->getFaceInfo(faceid);
+    FaceDataSource::Section section(_source);
     if (info.isNeighborhoodConstant()) {
-        PtexFaceData* data = source_.data(faceid, 0);
+        PtexFaceData* data = _source.data(faceid, 0);
         if (data) {
             const char* texel = static_cast<const char*>(data->getData());
-            if (texel) Ptex::ConvertToFloat(result, texel + size_t(firstchan) * size_t(Ptex::DataSize(dt_)), dt_, nc_);
-            source_.done(data);
+            if (texel) Ptex::ConvertToFloat(result, texel + size_t(firstchan) * size_t(Ptex::DataSize(_dt)), _dt, _nc);
+            _source.done(data);
         }
         return;
     }
 
-    if (scratch_.size() < size_t(nt_)) {
+    if (_scratch.size() < size_t(_nt)) {
         // Only a texture that changed its channel count since the filter was made gets here.
         try {
-            scratch_.assign(size_t(nt_), 0.0f);
+            _scratch.assign(size_t(_nt), 0.0f);
         } catch (...) {
             return;
         }
     }
-    acc_ = scratch_.data();
+    _acc = _scratch.data();
 
     // Non-finite footprints would make every weight NaN: they count as no footprint.
     uw1 = saneFootprint(uw1);
@@ -275,24 +275,24 @@ void PtexTriangleFilter::eval(float* result, int firstchan, int nchannels, int f
 
     // A footprint entirely beyond the hypotenuse of a border triangle reaches no texel:
     // evaluate at the point moved onto the triangle instead of returning 0/0.
-    if (weight_ == 0 && u + v > 1.0f) {
+    if (_weight == 0 && u + v > 1.0f) {
         const float s = 1.0f / (u + v);
         buildKernel(k, fclamp(u * s, 0.0f, 1.0f), fclamp(v * s, 0.0f, 1.0f), uw1, vw1, uw2, vw2, width, blur,
                     info.res.ulog2);
         evalKernel(k, faceid);
     }
-    if (weight_ == 0) {
-        std::fill(result, result + nc_, 0.0f);
+    if (_weight == 0) {
+        std::fill(result, result + _nc, 0.0f);
         return;
     }
-    const float scale = 1.0f / (weight_ * Ptex::OneValue(dt_));
-    for (int c = 0; c < nc_; c++) result[c] = acc_[c] * scale;
+    const float scale = 1.0f / (_weight * Ptex::OneValue(_dt));
+    for (int c = 0; c < _nc; c++) result[c] = _acc[c] * scale;
 }
 
 void PtexTriangleFilter::evalKernel(const TriangleKernel& kernel, int faceid)
 {
-    std::fill(acc_, acc_ + nc_, 0.0f);
-    weight_ = 0;
+    std::fill(_acc, _acc + _nc, 0.0f);
+    _weight = 0;
     TriangleKernel k = kernel;
     distribute(k, faceid, 0);
 }
@@ -301,14 +301,14 @@ int PtexTriangleFilter::neighbor(const Ptex::FaceInfo& info, int edge) const
 {
     const int f = info.adjface(edge);
     // Triangles have edges 0..2: an edge id of 3 cannot name a neighbour's edge.
-    if (f < 0 || f >= numFaces_ || info.adjedge(edge) > 2) return -1;
+    if (f < 0 || f >= _numFaces || info.adjedge(edge) > 2) return -1;
     return f;
 }
 
 void PtexTriangleFilter::distribute(TriangleKernel& k, int faceid, int depth)
 {
     if (depth > kMaxDepth) return;
-    const Ptex::FaceInfo& info = tx_->getFaceInfo(faceid);
+    const Ptex::FaceInfo& info = _tx->getFaceInfo(faceid);
     if (k.u1 < 0 && neighbor(info, 2) >= 0) {
         TriangleKernel piece = k;
         piece.u2 = 0;
@@ -332,7 +332,7 @@ void PtexTriangleFilter::distribute(TriangleKernel& k, int faceid, int depth)
 
 void PtexTriangleFilter::crossEdge(TriangleKernel& k, int faceid, int edge, int depth)
 {
-    const Ptex::FaceInfo& info = tx_->getFaceInfo(faceid);
+    const Ptex::FaceInfo& info = _tx->getFaceInfo(faceid);
     const int nbr = neighbor(info, edge);
     if (nbr < 0) return;
     const int adjEdge = info.adjedge(edge);
@@ -383,7 +383,7 @@ void PtexTriangleFilter::crossEdge(TriangleKernel& k, int faceid, int edge, int 
 
 void PtexTriangleFilter::apply(TriangleKernel& k, int faceid)
 {
-    const Ptex::FaceInfo& info = tx_->getFaceInfo(faceid);
+    const Ptex::FaceInfo& info = _tx->getFaceInfo(faceid);
     const int r = std::max(0, std::min(k.level, int(info.res.ulog2)));
     float u1 = fmax(k.u1, 0.0f), v1 = fmax(k.v1, 0.0f), w1 = fmax(k.w1, 0.0f);
     float u2 = fmin(k.u2, 1.0f - (v1 + w1));
@@ -429,26 +429,26 @@ void PtexTriangleFilter::apply(TriangleKernel& k, int faceid)
 
     const bool runUpright = upright.valid(), runInverted = inverted.valid();
     if (!runUpright && !runInverted) return;
-    PtexFaceData* data = source_.data(faceid, Ptex::Res(int8_t(r), int8_t(r)));
+    PtexFaceData* data = _source.data(faceid, Ptex::Res(int8_t(r), int8_t(r)));
     if (!data) return;
     if (runUpright) runIterator(upright, data, N);
     if (runInverted) runIterator(inverted, data, N);
-    source_.done(data);
+    _source.done(data);
 }
 
 void PtexTriangleFilter::runIterator(const TexelIterator& it, PtexFaceData* data, int levelRes)
 {
     if (data->isConstant()) {
         const void* texel = data->getData();
-        const float w = accumulate(dt_, it, levelRes, nullptr, 0, nt_, nc_, acc_);
-        if (texel) addConstant(dt_, texel, firstchan_, nc_, w, acc_);
-        weight_ += w;
+        const float w = accumulate(_dt, it, levelRes, nullptr, 0, _nt, _nc, _acc);
+        if (texel) addConstant(_dt, texel, _firstchan, _nc, w, _acc);
+        _weight += w;
         return;
     }
     if (!data->isTiled()) {
         const void* texels = data->getData();
         if (!texels) return;
-        weight_ += accumulate(dt_, it, levelRes, texels, firstchan_, nt_, nc_, acc_);
+        _weight += accumulate(_dt, it, levelRes, texels, _firstchan, _nt, _nc, _acc);
         return;
     }
 
@@ -472,20 +472,20 @@ void PtexTriangleFilter::runIterator(const TexelIterator& it, PtexFaceData* data
             local.v2 = std::min(it.v2 - vo, th);
             local.w1 = it.w1 - wo;
             local.w2 = it.w2 - wo;
-            PtexFaceData* tile = source_.tile(data, ty * tilesU + tx);
+            PtexFaceData* tile = _source.tile(data, ty * tilesU + tx);
             if (!tile) continue;
             const void* texels = tile->getData();
             float w = 0;
             if (texels) {
                 if (tile->isConstant()) {
-                    w = accumulate(dt_, local, tw, nullptr, 0, nt_, nc_, acc_);
-                    addConstant(dt_, texels, firstchan_, nc_, w, acc_);
+                    w = accumulate(_dt, local, tw, nullptr, 0, _nt, _nc, _acc);
+                    addConstant(_dt, texels, _firstchan, _nc, w, _acc);
                 } else {
-                    w = accumulate(dt_, local, tw, texels, firstchan_, nt_, nc_, acc_);
+                    w = accumulate(_dt, local, tw, texels, _firstchan, _nt, _nc, _acc);
                 }
             }
-            weight_ += w;
-            source_.done(tile);
+            _weight += w;
+            _source.done(tile);
         }
     }
 }

@@ -44,17 +44,17 @@ private:
     void apply(TriangleKernel& k, int faceid);
     void runIterator(const TexelIterator& it, PtexFaceData* data, int levelRes);
 
-    PtexTexture* tx_;
-    FaceDataSource source_;
-    FilterScratch scratch_;
+    PtexTexture* _tx;
+    FaceDataSource _source;
+    FilterScratch _scratch;
     // Per-evaluation state: a filter object serves one thread at a time.
-    float* acc_ = nullptr;
-    float weight_ = 0;
-    int firstchan_ = 0;
-    int nc_ = 0;
-    int nt_ = 0;
-    int numFaces_ = 0;
-    Ptex::DataType dt_ = Ptex::dt_uint8;
+    float* _acc = nullptr;
+    float _weight = 0;
+    int _firstchan = 0;
+    int _nc = 0;
+    int _nt = 0;
+    int _numFaces = 0;
+    Ptex::DataType _dt = Ptex::dt_uint8;
 };
 
 PTEX_NAMESPACE_END
