@@ -25,20 +25,28 @@ constexpr size_t kSmallCache = 8u << 20;
 constexpr int kRandomLookups = 400000;
 constexpr float kBilinearWidth = 0.05f;
 
-// One grid file per side, written on first use into the temporary folder, removed at exit.
+// One grid file per side, written on first use into the temporary folder and removed at exit.
+// With TARSK_BENCH_GRID_DIR set, the files are kept in that folder and reused by later runs
+// (writing the largest grid takes a while, and a profile of the reads is clearer without it).
 const std::string& gridFile(int side)
 {
     static std::map<int, std::string> paths;
     auto found = paths.find(side);
     if (found != paths.end()) return found->second;
-    const std::string path = (std::filesystem::temp_directory_path() /
-                              ("tarsk-ptex-scale-" + std::to_string(getpid()) + "-" + std::to_string(side) + ".ptx"))
-                                 .string();
-    bench::GridWorkload grid;
-    grid.side = side;
-    std::string error;
-    if (!bench::writeGridFile(grid, path, error)) fprintf(stderr, "cannot write %s: %s\n", path.c_str(), error.c_str());
-    if (paths.empty())
+    const char* keepDir = std::getenv("TARSK_BENCH_GRID_DIR");
+    const std::string name = keepDir
+                                 ? "grid-" + std::to_string(side) + ".ptx"
+                                 : "tarsk-ptex-scale-" + std::to_string(getpid()) + "-" + std::to_string(side) + ".ptx";
+    const std::string path =
+        ((keepDir ? std::filesystem::path(keepDir) : std::filesystem::temp_directory_path()) / name).string();
+    if (!keepDir || !std::filesystem::exists(path)) {
+        bench::GridWorkload grid;
+        grid.side = side;
+        std::string error;
+        if (!bench::writeGridFile(grid, path, error))
+            fprintf(stderr, "cannot write %s: %s\n", path.c_str(), error.c_str());
+    }
+    if (paths.empty() && !keepDir)
         std::atexit([] {
             for (const auto& item : paths) std::filesystem::remove(item.second);
         });
@@ -184,7 +192,7 @@ void BM_RandomBilinearSmallCache(benchmark::State& state)
     const int side = int(state.range(0));
     const std::string& path = gridFile(side);
     const unsigned faces = unsigned(side * side);
-    double peak = 0, sampledMax = 0, limitBase = 0;
+    double peak = 0, sampledMax = 0, limitBase = 0, reads = 0;
     float sum = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -219,6 +227,7 @@ void BM_RandomBilinearSmallCache(benchmark::State& state)
         PtexCache::Stats stats;
         cache->getStats(stats);
         peak = std::max(peak, double(stats.peakMemUsed));
+        reads = double(stats.blockReads);
         filter->release();
         texture->release();
         cache->release();
@@ -230,6 +239,7 @@ void BM_RandomBilinearSmallCache(benchmark::State& state)
     state.counters["peakMemUsed_MB"] = peak / double(1 << 20);
     state.counters["maxMemUsed_MB"] = sampledMax / double(1 << 20);
     state.counters["openMemUsed_MB"] = limitBase / double(1 << 20);
+    state.counters["reads/lookup"] = reads / double(kRandomLookups);
 }
 BENCHMARK(BM_RandomBilinearSmallCache)->Arg(128)->Arg(384)->Arg(512)->Unit(benchmark::kMillisecond);
 

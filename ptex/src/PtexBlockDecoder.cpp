@@ -1,4 +1,4 @@
-// Stored blocks: constant texels, zipped images and tile directories.
+// Stored blocks: level tables, constant texels, zipped images and tile directories.
 #include "PtexBlockDecoder.h"
 
 #include "PtexUtils.h"
@@ -14,15 +14,52 @@ using namespace PtexIO;
 
 namespace {
 
+// Layout of a level index's payload: the count and the width of the headers (2 bytes when every
+// block of the level is under 16 KiB, as for small faces: 14 bits of size and the 2 bits of the
+// encoding; else the stored 4 bytes), the headers, then the position of every 64th block, so
+// that a position costs at most 63 additions instead of 8 bytes per face.
+constexpr uint32_t kCheckpointEvery = 64;
+constexpr uint32_t kNarrowLimit = 1u << 14;
+
+struct LevelIndexLayout {
+    uint32_t count;
+    uint32_t width;
+    size_t headersAt, checkpointsAt, bytes;
+    LevelIndexLayout(uint32_t n, uint32_t headerWidth) : count(n), width(headerWidth)
+    {
+        headersAt = 8;
+        checkpointsAt = (headersAt + size_t(width) * n + 7) & ~size_t(7);
+        bytes = checkpointsAt + size_t(8) * ((size_t(n) + kCheckpointEvery - 1) / kCheckpointEvery);
+    }
+    static LevelIndexLayout of(const Block& index)
+    {
+        uint32_t fields[2];
+        memcpy(fields, index.data(), sizeof(fields));
+        return LevelIndexLayout(fields[0], fields[1]);
+    }
+    FaceDataHeader header(const uint8_t* payload, uint32_t i) const
+    {
+        FaceDataHeader h;
+        if (width == 2) {
+            uint16_t narrow;
+            memcpy(&narrow, payload + headersAt + 2 * size_t(i), 2);
+            h.data = (uint32_t(narrow >> 14) << 30) | (narrow & (kNarrowLimit - 1));
+        } else {
+            memcpy(&h.data, payload + headersAt + 4 * size_t(i), 4);
+        }
+        return h;
+    }
+};
+
 std::unique_ptr<uint8_t[]> allocateBytes(size_t size)
 {
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size ? size : 1]);
 }
 
-bool fail(ReadError& error, ReadErrorCode code)
+Block* fail(ReadError& error, ReadErrorCode code)
 {
     error = ReadError(code);
-    return false;
+    return nullptr;
 }
 
 // Inflates a planar image and interleaves its channels into dst.
@@ -44,14 +81,13 @@ void premultiply(const FileIndex& index, uint8_t* data, int count)
     PtexUtils::multalpha(data, count, index.dataType(), index.header.nchannels, index.header.alphachan);
 }
 
-bool decodeTileDirectory(ByteSource& file, const FileIndex& index, uint32_t blockSize, uint64_t pos, FaceBlock& block,
-                         ReadError& error)
+Block* decodeTileDirectory(ByteSource& file, const FileIndex& index, uint32_t blockSize, uint64_t pos, Res res,
+                           bool level0, DataResidency& residency, ReadError& error)
 {
-    const Res res = block.blockRes;
     const int pixelSize = index.pixelSize;
     uint8_t prefix[kTiledBlockPrefixSize];
     if (blockSize < kTiledBlockPrefixSize) return fail(error, ReadErrorCode::readFailed);
-    if (!file.readAt(pos, prefix, kTiledBlockPrefixSize, error)) return false;
+    if (!file.readAt(pos, prefix, kTiledBlockPrefixSize, error)) return nullptr;
     Res tileRes{int8_t(prefix[0]), int8_t(prefix[1])};
     const uint32_t tileHeaderSize = getU32(prefix + 2);
     if (tileRes.ulog2 < 0 || tileRes.vlog2 < 0 || tileRes.ulog2 > res.ulog2 || tileRes.vlog2 > res.vlog2 ||
@@ -61,73 +97,128 @@ bool decodeTileDirectory(ByteSource& file, const FileIndex& index, uint32_t bloc
     const uint64_t ntiles = uint64_t(1) << ((res.ulog2 - tileRes.ulog2) + (res.vlog2 - tileRes.vlog2));
     if (ntiles > blockSize - kTiledBlockPrefixSize - tileHeaderSize || !plausibleInflate(4 * ntiles, tileHeaderSize))
         return fail(error, ReadErrorCode::invalidTiledBlock);
-    std::unique_ptr<TileTable> table(new TileTable);
-    table->tileRes = tileRes;
-    table->ntilesu = res.ntilesu(tileRes);
-    table->ntiles = res.ntiles(tileRes);
-    std::vector<uint8_t> headerBytes(size_t(4) * table->ntiles);
+    std::unique_ptr<TileDirectory> dir = TileDirectory::create(tileRes, res.ntilesu(tileRes), int(ntiles), true);
+    std::vector<uint8_t> headerBytes(size_t(4) * ntiles);
+    if (!dir) return fail(error, ReadErrorCode::outOfMemory);
     if (!file.readZip(pos + kTiledBlockPrefixSize, tileHeaderSize, headerBytes.data(), headerBytes.size(), error))
-        return false;
-    table->headers.resize(table->ntiles);
-    table->offsets.resize(table->ntiles);
+        return nullptr;
     uint64_t offset = kTiledBlockPrefixSize + uint64_t(tileHeaderSize);
-    for (int t = 0; t < table->ntiles; ++t) {
-        FaceDataHeader& th = table->headers[t];
+    for (int t = 0; t < dir->ntiles; ++t) {
+        FaceDataHeader& th = dir->headers[t];
         th.data = getU32(&headerBytes[4 * size_t(t)]);
         if (th.encoding() == enc_tiled || (th.encoding() == enc_constant && th.blocksize() != uint32_t(pixelSize)))
             return fail(error, ReadErrorCode::invalidTileHeader);
-        table->offsets[t] = pos + offset;
+        dir->offsets[t] = pos + offset;
         offset += th.blocksize();
     }
     if (offset != blockSize) return fail(error, ReadErrorCode::tileSizesMismatch);
-    table->tiles = std::make_unique<std::atomic<FaceBlock*>[]>(size_t(table->ntiles));
-    for (int t = 0; t < table->ntiles; ++t) table->tiles[t].store(nullptr, std::memory_order_relaxed);
-    block.setKind(FaceBlock::kTiled);
-    block.tileTable = std::move(table);
-    block.bytes = sizeof(FaceBlock) + sizeof(TileTable) + size_t(block.tileTable->ntiles) * (4 + 8 + sizeof(void*));
-    return true;
+    Block* block = residency.makeBlock(Block::kTiled, res, pixelSize, 0);
+    if (!block) return fail(error, ReadErrorCode::outOfMemory);
+    block->level0 = level0;
+    block->texels = nullptr;
+    const size_t dirBytes = dir->bytes();
+    block->tiles = std::move(dir);
+    block->bytes += dirBytes;
+    residency.addMemory(int64_t(dirBytes));
+    return block;
 }
 
 }  // namespace
 
-bool decodeStoredBlock(ByteSource& file, const FileIndex& index, FaceDataHeader header, uint64_t pos, FaceBlock& block,
-                       ReadError& error)
+Block* readLevelIndex(ByteSource& file, const FileIndex& index, int level, DataResidency& residency, ReadError& error)
 {
-    const uint32_t blockSize = header.blocksize();
-    const Res res = block.blockRes;
+    const LevelInfo& li = index.levelInfo[size_t(level)];
+    std::vector<uint8_t> headerBytes(size_t(4) * li.nfaces);
+    if (!file.readZip(index.levelPos[size_t(level)], li.levelheadersize, headerBytes.data(), headerBytes.size(), error))
+        return nullptr;
+    // Blocks follow the header table back to back and must all lie inside the level.
+    uint64_t total = li.levelheadersize;
+    bool narrow = true;
+    for (uint32_t i = 0; i < li.nfaces; ++i) {
+        FaceDataHeader header;
+        header.data = getU32(&headerBytes[4 * size_t(i)]);
+        total += header.blocksize();
+        narrow = narrow && header.blocksize() < kNarrowLimit;
+    }
+    if (total > li.leveldatasize) return fail(error, ReadErrorCode::levelDataOverrun);
+    const LevelIndexLayout layout(li.nfaces, narrow ? 2 : 4);
+    Block* block = residency.makeBlock(Block::kIndex, Res(0, 0), 0, layout.bytes);
+    if (!block) return fail(error, ReadErrorCode::outOfMemory);
+    uint8_t* payload = block->payload();
+    const uint32_t fields[2] = {layout.count, layout.width};
+    memcpy(payload, fields, sizeof(fields));
+    uint64_t* checkpoints = reinterpret_cast<uint64_t*>(payload + layout.checkpointsAt);
+    uint64_t offset = index.levelPos[size_t(level)] + li.levelheadersize;
+    for (uint32_t i = 0; i < li.nfaces; ++i) {
+        FaceDataHeader header;
+        header.data = getU32(&headerBytes[4 * size_t(i)]);
+        if (i % kCheckpointEvery == 0) checkpoints[i / kCheckpointEvery] = offset;
+        if (narrow) {
+            const uint16_t packed = uint16_t((uint32_t(header.encoding()) << 14) | header.blocksize());
+            memcpy(payload + layout.headersAt + 2 * size_t(i), &packed, 2);
+        } else {
+            memcpy(payload + layout.headersAt + 4 * size_t(i), &header.data, 4);
+        }
+        offset += header.blocksize();
+    }
+    return block;
+}
+
+uint32_t levelIndexCount(const Block& levelIndex) { return LevelIndexLayout::of(levelIndex).count; }
+
+BlockLocation locateInLevel(const Block& levelIndex, uint32_t position)
+{
+    const LevelIndexLayout layout = LevelIndexLayout::of(levelIndex);
+    const uint8_t* payload = levelIndex.data();
+    const uint64_t* checkpoints = reinterpret_cast<const uint64_t*>(payload + layout.checkpointsAt);
+    BlockLocation location;
+    location.header = layout.header(payload, position);
+    location.pos = checkpoints[position / kCheckpointEvery];
+    for (uint32_t i = position - position % kCheckpointEvery; i < position; ++i)
+        location.pos += layout.header(payload, i).blocksize();
+    return location;
+}
+
+Block* decodeStoredBlock(ByteSource& file, const FileIndex& index, const BlockLocation& location, Res res, bool level0,
+                         DataResidency& residency, ReadError& error)
+{
+    const uint32_t blockSize = location.header.blocksize();
+    const uint64_t pos = location.pos;
     const int pixelSize = index.pixelSize;
-    const bool premultiplied = block.level0 && index.premultiply;
-    switch (header.encoding()) {
+    const bool premultiplied = level0 && index.premultiply;
+    switch (location.header.encoding()) {
     case enc_constant: {
         if (blockSize != uint32_t(pixelSize)) return fail(error, ReadErrorCode::invalidConstantBlock);
-        std::unique_ptr<uint8_t[]> texel = allocateBytes(size_t(pixelSize));
-        if (!texel) return fail(error, ReadErrorCode::outOfMemory);
-        if (!file.readAt(pos, texel.get(), size_t(pixelSize), error)) return false;
-        if (premultiplied) premultiply(index, texel.get(), 1);
-        block.setKind(FaceBlock::kConstant);
-        block.pixels = std::move(texel);
-        block.bytes = sizeof(FaceBlock) + size_t(pixelSize);
-        return true;
+        Block* block = residency.makeBlock(Block::kConstant, res, pixelSize, size_t(pixelSize));
+        if (!block) return fail(error, ReadErrorCode::outOfMemory);
+        if (!file.readAt(pos, block->payload(), size_t(pixelSize), error)) {
+            residency.discard(block);
+            return nullptr;
+        }
+        if (premultiplied) premultiply(index, block->payload(), 1);
+        block->level0 = level0;
+        return block;
     }
     case enc_zipped:
     case enc_diffzipped: {
         const size_t size = size_t(pixelSize) << (res.ulog2 + res.vlog2);
         if (!plausibleInflate(size, blockSize)) return fail(error, ReadErrorCode::unzipFailed);
         std::unique_ptr<uint8_t[]> zip = allocateBytes(blockSize);
-        std::unique_ptr<uint8_t[]> texels = allocateBytes(size);
-        if (!zip || !texels) return fail(error, ReadErrorCode::outOfMemory);
-        if (!file.readAt(pos, zip.get(), blockSize, error)) return false;
-        if (!decodeImage(index, header.encoding(), zip.get(), blockSize, res, texels.get()))
+        if (!zip) return fail(error, ReadErrorCode::outOfMemory);
+        if (!file.readAt(pos, zip.get(), blockSize, error)) return nullptr;
+        Block* block = residency.makeBlock(Block::kPacked, res, pixelSize, size);
+        if (!block) return fail(error, ReadErrorCode::outOfMemory);
+        if (!decodeImage(index, location.header.encoding(), zip.get(), blockSize, res, block->payload())) {
+            residency.discard(block);
             return fail(error, ReadErrorCode::unzipFailed);
-        if (premultiplied) premultiply(index, texels.get(), res.size());
-        block.setKind(FaceBlock::kPacked);
-        block.pixels = std::move(texels);
-        block.bytes = sizeof(FaceBlock) + size;
-        return true;
+        }
+        if (premultiplied) premultiply(index, block->payload(), res.size());
+        block->level0 = level0;
+        return block;
     }
-    case enc_tiled: return decodeTileDirectory(file, index, blockSize, pos, block, error);
+    case enc_tiled: return decodeTileDirectory(file, index, blockSize, pos, res, level0, residency, error);
     }
-    return false;
+    return nullptr;
 }
 
 PTEX_NAMESPACE_END

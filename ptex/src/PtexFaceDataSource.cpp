@@ -26,6 +26,8 @@ FaceDataSource::~FaceDataSource()
     if (_slot) _sections->releaseSlot(_slot);
 }
 
+void FaceDataSource::sectionClosed() noexcept { _reader->sectionClosed(); }
+
 PtexFaceData* FaceDataSource::data(int faceid, Ptex::Res res)
 {
     if (!_reader) return _texture->getData(faceid, res);
@@ -37,7 +39,7 @@ PtexFaceData* FaceDataSource::tile(PtexFaceData* face, int index)
     if (!_reader) return face->getTile(index);
     // Only our blocks report tiles; constant data never do.
     if (!face->isTiled()) return nullptr;
-    return static_cast<FaceBlock*>(face)->getTile(index, Hold::section);
+    return static_cast<Block*>(face)->getTile(index, Hold::section);
 }
 
 void FaceDataSource::getPixel(int faceid, int u, int v, float* result, int firstchan, int nchannels, Ptex::Res res)

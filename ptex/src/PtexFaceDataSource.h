@@ -4,7 +4,7 @@
 // blocks do not fight over their counters. Any other PtexTexture is read through handles.
 #pragma once
 
-#include "PtexFaceBlock.h"
+#include "PtexBlock.h"
 #include "PtexReadSections.h"
 #include "Ptexture.h"
 
@@ -26,20 +26,21 @@ public:
     // Open for the whole of one evaluation, around every data, tile and getPixel call.
     class Section {
     public:
-        explicit Section(FaceDataSource& source) noexcept : _slot(source._slot), _sections(source._sections.get())
+        explicit Section(FaceDataSource& source) noexcept : _source(source)
         {
-            if (_slot) _sections->open(*_slot);
+            if (_source._slot) _source._sections->open(*_source._slot);
         }
         ~Section()
         {
-            if (_slot) _sections->close(*_slot);
+            if (!_source._slot) return;
+            _source._sections->close(*_source._slot);
+            _source.sectionClosed();
         }
         Section(const Section&) = delete;
         Section& operator=(const Section&) = delete;
 
     private:
-        ReadSections::Slot* _slot;
-        ReadSections* _sections;
+        FaceDataSource& _source;
     };
 
     // As PtexTexture::getData / PtexFaceData::getTile / PtexTexture::getPixel; whatever data
@@ -53,6 +54,8 @@ public:
     void getPixel(int faceid, int u, int v, float* result, int firstchan, int nchannels, Ptex::Res res);
 
 private:
+    void sectionClosed() noexcept;
+
     PtexTexture* _texture;
     PtexReader* _reader = nullptr;  // null: read through handles
     std::shared_ptr<ReadSections> _sections;

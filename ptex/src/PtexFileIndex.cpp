@@ -80,17 +80,20 @@ bool readFaceEdit(ByteSource& source, FileIndex& index, uint64_t bodyPos, uint32
     if (!validFaceRes(index, face.res)) return fail(error, ReadErrorCode::invalidFaceResolutionInEdit);
     sanitizeAdjacency(index, face);
     face.flags |= FaceInfo::flag_hasedits;
+    auto found = index.faceEdits.find(faceid);
+    if (found == index.faceEdits.end()) {
+        const int8_t storedKey = int8_t(index.storedKey(int(faceid)));
+        found = index.faceEdits.emplace(faceid, FileIndex::FaceEdit()).first;
+        found->second.storedKey = storedKey;
+    }
     index.faces[faceid] = face;
     uint8_t* value = index.constData.get() + size_t(index.pixelSize) * faceid;
     memcpy(value, body.data() + kFaceEditFixedSize, size_t(index.pixelSize));
     if (index.premultiply) premultiplyTexels(index, value, 1);
-    if (face.isConstant()) {
-        index.faceEdits.erase(faceid);
-    } else {
-        FileIndex::FaceEdit& edit = index.faceEdits[faceid];
-        edit.header = header;
-        edit.offset = bodyPos + fixedSize;
-    }
+    FileIndex::FaceEdit& edit = found->second;
+    edit.hasData = !face.isConstant();
+    edit.header = header;
+    edit.offset = bodyPos + fixedSize;
     return true;
 }
 
@@ -168,9 +171,63 @@ bool ByteSource::readZip(uint64_t pos, uint32_t zipSize, uint8_t* dst, size_t me
 
 size_t FileIndex::memoryBytes() const
 {
-    return sizeof(*this) + faces.size() * sizeof(FaceInfo) + rfaceids.size() * sizeof(uint32_t) +
-           faces.size() * size_t(pixelSize) + levelInfo.size() * (sizeof(LevelInfo) + sizeof(uint64_t)) +
+    return sizeof(*this) + faces.size() * (sizeof(FaceInfo) + size_t(pixelSize)) +
+           levelInfo.size() * (sizeof(LevelInfo) + sizeof(uint64_t) + sizeof(LevelMembers)) +
            faceEdits.size() * (sizeof(FaceEdit) + 32) + metaEdits.size() * sizeof(MetaEdit);
+}
+
+// Counts the faces per key and, for every level, which keys it holds wholly and which one only
+// in part (files from a well-behaved writer hold whole keys only).
+void FileIndex::computeLevelMembers()
+{
+    for (uint32_t& count : keyCount) count = 0;
+    for (int f = 0; f < numFaces(); ++f) ++keyCount[storedKey(f)];
+    levelMembers.resize(levelInfo.size());
+    for (size_t level = 0; level < levelInfo.size(); ++level) {
+        const uint64_t n = levelInfo[level].nfaces;
+        LevelMembers& members = levelMembers[level];
+        members = LevelMembers();
+        uint64_t start = 0;
+        for (int k = kNumKeys - 1; k >= 0 && start < n; --k) {
+            if (start + keyCount[k] <= n) {
+                members.fullKey = k;
+            } else {
+                members.partialKey = k;
+                break;
+            }
+            start += keyCount[k];
+        }
+    }
+}
+
+int FileIndex::storedKey(int faceid) const
+{
+    if (!faceEdits.empty()) {
+        auto found = faceEdits.find(uint32_t(faceid));
+        if (found != faceEdits.end()) return found->second.storedKey;
+    }
+    const FaceInfo& face = faces[size_t(faceid)];
+    return face.isConstant() ? 1 : std::min(int(face.res.ulog2), int(face.res.vlog2));
+}
+
+int FileIndex::levelHolds(int level, int faceid) const
+{
+    const LevelMembers& members = levelMembers[size_t(level)];
+    const int key = storedKey(faceid);
+    if (key >= members.fullKey) return 1;
+    return key == members.partialKey ? -1 : 0;
+}
+
+void FileIndex::reductionOrder(uint32_t* rfaceids) const
+{
+    // A counting sort by descending key, stable within a key: the order writers store faces in.
+    uint32_t next[kNumKeys];
+    uint32_t start = 0;
+    for (int k = kNumKeys - 1; k >= 0; --k) {
+        next[k] = start;
+        start += keyCount[k];
+    }
+    for (int f = 0; f < numFaces(); ++f) rfaceids[f] = next[storedKey(f)]++;
 }
 
 bool parseFileIndex(ByteSource& source, bool premultiply, FileIndex& index, ReadError& error)
@@ -258,11 +315,6 @@ bool parseFileIndex(ByteSource& source, bool premultiply, FileIndex& index, Read
         !plausibleInflate(uint64_t(index.pixelSize) * nfaces, header.constdatasize))
         return fail(error, ReadErrorCode::faceCountMismatch);
     if (!readFaceInfo(source, index, faceInfoPos, error)) return false;
-    index.rfaceids.resize(nfaces);
-    {
-        std::vector<uint32_t> faceids(nfaces);
-        PtexUtils::genRfaceids(index.faces.data(), int(nfaces), index.rfaceids.data(), faceids.data());
-    }
 
     index.constData = allocateBytes(size_t(index.pixelSize) * nfaces);
     if (!index.constData) return fail(error, ReadErrorCode::outOfMemory);
@@ -283,6 +335,7 @@ bool parseFileIndex(ByteSource& source, bool premultiply, FileIndex& index, Read
     } else if (metaEnd < fileSize) {
         if (!readEdits(source, index, metaEnd, fileSize, false, error)) return false;
     }
+    index.computeLevelMembers();
     return true;
 }
 

@@ -29,11 +29,22 @@ protected:
 };
 
 struct FileIndex {
-    // A face whose data an edit record replaced: where its level-0 block lies instead.
+    // A face that an edit record replaced: where its level-0 block lies instead (none for a
+    // face edited to a constant), and its reduction key as stored before the edit, which
+    // still places it in the reduced levels.
     struct FaceEdit {
         PtexIO::FaceDataHeader header;
         uint64_t offset = 0;
+        bool hasData = false;
+        int8_t storedKey = 0;
     };
+    // Which faces a reduced level holds: all faces of keys >= fullKey, and of key partialKey
+    // those whose reduction rank is below the level's face count.
+    struct LevelMembers {
+        int fullKey = kNumKeys;
+        int partialKey = -1;
+    };
+    static constexpr int kNumKeys = 32;
     struct MetaEdit {
         uint64_t pos = 0;
         uint32_t zipSize = 0;
@@ -55,7 +66,8 @@ struct FileIndex {
     std::vector<PtexIO::LevelInfo> levelInfo;
     std::vector<uint64_t> levelPos;
     std::vector<FaceInfo> faces;
-    std::vector<uint32_t> rfaceids;  // position of each face in the reduced levels
+    std::vector<LevelMembers> levelMembers;
+    uint32_t keyCount[kNumKeys] = {};  // faces per stored reduction key
     std::unique_ptr<uint8_t[]> constData;
     std::unordered_map<uint32_t, FaceEdit> faceEdits;
     std::vector<MetaEdit> metaEdits;
@@ -65,6 +77,16 @@ struct FileIndex {
     DataType dataType() const { return DataType(header.datatype); }
     bool triangles() const { return header.meshtype == mt_triangle; }
     const uint8_t* constantValue(int faceid) const { return constData.get() + size_t(pixelSize) * size_t(faceid); }
+    // The key that orders faces in the reduced levels, from the face info as stored (before
+    // edits): the smaller log2 side, 1 for constant faces.
+    int storedKey(int faceid) const;
+    // Whether reduced level `level` holds the face: 1 yes, 0 no, -1 it depends on the face's
+    // rank (reductionOrder), which only a file with a cut through one key's faces needs.
+    int levelHolds(int level, int faceid) const;
+    // Each face's position in the reduced levels (the stable order by descending key).
+    void reductionOrder(uint32_t* rfaceids) const;
+    // Fills keyCount and levelMembers from the faces and the level info (done by parsing).
+    void computeLevelMembers();
     // Bytes held by the index (what stays for the texture's life).
     size_t memoryBytes() const;
 };

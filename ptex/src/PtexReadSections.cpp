@@ -1,5 +1,7 @@
-// Read sections: slot registry, retirement of evicted texels, and the reclaim scan.
+// Read sections: slot registry, thread slots, retirement, and the reclaim scan.
 #include "PtexReadSections.h"
+
+#include <pthread.h>
 
 #include <algorithm>
 
@@ -29,17 +31,29 @@ bool asymmetricBarrierAvailable()
 #endif
 }
 
+// A non-zero number for the calling thread, unique among live threads.
+uint64_t threadId()
+{
+    const uint64_t id = uint64_t(pthread_self());
+    return id ? id : 1;
+}
+
 }  // namespace
 
 ReadSections::ReadSections() : _asymmetric(asymmetricBarrierAvailable()) {}
 
 ReadSections::~ReadSections()
 {
-    // Every section is closed by now: the filters holding slots hold this registry too.
-    for (const Retired& r : _retired) delete[] r.texels;
+    // Every section is closed by now: the readers holding slots hold this registry too.
+    RetiredNode* node = _retiredHead;
+    while (node) {
+        RetiredNode* next = node->next;
+        node->destroy(node->object);
+        node = next;
+    }
 }
 
-ReadSections::Slot* ReadSections::acquireSlot() noexcept
+ReadSections::Slot* ReadSections::newSlot() noexcept
 {
     try {
         std::lock_guard<std::mutex> lock(_slotsMutex);
@@ -58,6 +72,8 @@ ReadSections::Slot* ReadSections::acquireSlot() noexcept
     }
 }
 
+ReadSections::Slot* ReadSections::acquireSlot() noexcept { return newSlot(); }
+
 void ReadSections::releaseSlot(Slot* slot) noexcept
 {
     if (!slot) return;
@@ -66,24 +82,41 @@ void ReadSections::releaseSlot(Slot* slot) noexcept
     slot->inUse = false;
 }
 
-bool ReadSections::reserve() noexcept
+ReadSections::Slot* ReadSections::threadSlot() noexcept
 {
-    try {
-        _retired.reserve(_retired.size() + 1);
-        return true;
-    } catch (...) {
-        return false;
+    const uint64_t self = threadId();
+    const unsigned start = unsigned((self * 0x9e3779b97f4a7c15ull) >> 60);  // 0..15
+    for (int i = 0; i < kThreadSlots; ++i) {
+        ThreadEntry& entry = _threads[(start + unsigned(i)) % kThreadSlots];
+        uint64_t owner = entry.thread.load(std::memory_order_acquire);
+        if (owner == 0) {
+            // Claim the entry; only this thread ever reads it afterwards. A thread that ended
+            // leaves its entry to the next thread that gets the same id.
+            if (!entry.thread.compare_exchange_strong(owner, self, std::memory_order_acq_rel)) {
+                if (owner != self) continue;
+            } else {
+                entry.slot.store(newSlot(), std::memory_order_release);
+            }
+            return entry.slot.load(std::memory_order_acquire);
+        }
+        if (owner == self) return entry.slot.load(std::memory_order_acquire);
     }
+    return nullptr;
 }
 
-void ReadSections::retire(uint8_t* texels, size_t bytes) noexcept
+void ReadSections::retire(RetiredNode& node) noexcept
 {
-    if (!texels) return;
-    // The caller made the block non-resident before this load: a section that read the
-    // texels announced this epoch or an earlier one.
-    const uint64_t epoch = _epoch.load(std::memory_order_seq_cst);
-    _retired.push_back(Retired{texels, bytes, epoch});  // room reserved beforehand
-    _retiredBytes.fetch_add(bytes, std::memory_order_relaxed);
+    // The caller unpublished the object before this load: a section that can still see it
+    // announced this epoch or an earlier one.
+    node.epoch = _epoch.load(std::memory_order_seq_cst);
+    node.next = nullptr;
+    std::lock_guard<std::mutex> lock(_retireMutex);
+    if (_retiredTail)
+        _retiredTail->next = &node;
+    else
+        _retiredHead = &node;
+    _retiredTail = &node;
+    _retiredBytes.fetch_add(node.bytes, std::memory_order_relaxed);
 }
 
 bool ReadSections::barrier() noexcept
@@ -99,33 +132,44 @@ bool ReadSections::barrier() noexcept
 #endif
 }
 
+uint64_t ReadSections::oldestOpenEpoch(std::memory_order order)
+{
+    uint64_t oldest = UINT64_MAX;
+    std::lock_guard<std::mutex> lock(_slotsMutex);
+    for (const auto& slot : _slots) {
+        const uint64_t e = slot->epoch.load(order);
+        if (e != 0) oldest = std::min(oldest, e);
+    }
+    return oldest;
+}
+
 size_t ReadSections::reclaim()
 {
-    if (_retired.empty()) return 0;
-    // Sections opened after this increment see every retirement above as non-resident.
+    std::lock_guard<std::mutex> lock(_retireMutex);
+    if (!_retiredHead) return 0;
+    // Retirements are listed in epoch order. Without a barrier the slots may look staler than
+    // they are, never fresher in a way that frees too much: a section seen open at or before
+    // the oldest retirement will still be found open below, so the barrier can wait.
+    if (oldestOpenEpoch(std::memory_order_acquire) <= _retiredHead->epoch) {
+        // Sections opened from now on start after every retirement so far, so that a later
+        // reclaim can free them even while readers keep opening sections.
+        _epoch.fetch_add(1, std::memory_order_seq_cst);
+        return 0;
+    }
+    // Sections opened after this increment cannot see anything retired above.
     _epoch.fetch_add(1, std::memory_order_seq_cst);
     // After the barrier, a section whose opening store is not visible below cannot have read
-    // any block before the retirements above.
+    // anything retired above.
     if (!barrier()) return 0;
-    uint64_t oldestOpen = UINT64_MAX;
-    {
-        std::lock_guard<std::mutex> lock(_slotsMutex);
-        for (const auto& slot : _slots) {
-            const uint64_t e = slot->epoch.load(std::memory_order_seq_cst);
-            if (e != 0) oldestOpen = std::min(oldestOpen, e);
-        }
-    }
+    const uint64_t oldestOpen = oldestOpenEpoch(std::memory_order_seq_cst);
     size_t freed = 0;
-    auto keep = _retired.begin();
-    for (auto it = _retired.begin(); it != _retired.end(); ++it) {
-        if (it->epoch < oldestOpen) {
-            delete[] it->texels;
-            freed += it->bytes;
-        } else {
-            *keep++ = *it;
-        }
+    while (_retiredHead && _retiredHead->epoch < oldestOpen) {
+        RetiredNode* node = _retiredHead;
+        _retiredHead = node->next;
+        if (!_retiredHead) _retiredTail = nullptr;
+        freed += node->bytes;
+        node->destroy(node->object);
     }
-    _retired.erase(keep, _retired.end());
     _retiredBytes.fetch_sub(freed, std::memory_order_relaxed);
     return freed;
 }

@@ -1,11 +1,14 @@
 // PtexReader: a Ptex file opened for reading, the PtexTexture behind PtexTexture::open and
-// PtexCache::get. Open parses and validates the file's index (FileIndex); face data, tiles,
-// reductions and meta data are decoded on first use (PtexBlockDecoder, PtexReductions),
-// published without locks for later readers, and may be evicted again under a cache's memory
-// limit while no handle holds them.
+// PtexCache::get. Open parses and validates the file's index (FileIndex), which stays for the
+// texture's life; everything else is a block (PtexBlock.h) found in the texture's BlockSlots,
+// or read (PtexBlockDecoder) or computed (PtexReductions) on first use and published there,
+// and evicted again under the memory limit of the cache's DataResidency while no handle holds
+// it. PtexReader.cpp holds the texture's queries and copies, PtexReaderBlocks.cpp how a
+// request finds or makes its block.
 #pragma once
 
-#include "PtexFaceBlock.h"
+#include "PtexBlock.h"
+#include "PtexBlockSlots.h"
 #include "PtexFileAccess.h"
 #include "PtexFileIndex.h"
 #include "PtexMetaDataReader.h"
@@ -20,7 +23,6 @@
 #include <mutex>
 #include <set>
 #include <string>
-#include <vector>
 
 PTEX_NAMESPACE_BEGIN
 
@@ -37,16 +39,16 @@ protected:
 };
 
 class PtexReader final : public PtexTexture,
+                         public TileLoader,
+                         public OpenFileOwner,
                          private FileAccess::Observer,
-                         private MetaDataSource,
-                         public ResidentBlockOwner,
-                         public OpenFileOwner {
+                         private MetaDataSource {
 public:
     struct Setup {
         bool premultiply = false;
         PtexInputHandler* inputHandler = nullptr;  // null: plain files
         PtexErrorHandler* errorHandler = nullptr;  // null: standard error
-        DataResidency* residency = nullptr;        // null: no limits (uncached texture)
+        DataResidency* residency = nullptr;        // null: a residency of its own, without limits
         TextureOwner* owner = nullptr;             // null: release() destroys the texture
     };
 
@@ -81,39 +83,24 @@ public:
     bool inErrorState() const { return _error.load(std::memory_order_acquire); }
     int pixelSize() const { return _index.pixelSize; }
 
-    // Read sections of the cache this texture belongs to; null for an uncached texture, whose
-    // data are never evicted (so a filter reads them without handles and without sections).
+    // The read sections a filter opens around each evaluation on this texture, and what the
+    // filter calls once it closed one.
     std::shared_ptr<ReadSections> readSections() const;
+    void sectionClosed() noexcept { _residency.sectionClosed(); }
 
-    // getData and getPixel for a caller inside a read section (or on an uncached texture):
-    // nothing returned needs a release.
+    // getData and getPixel for a caller inside a read section: nothing returned needs a release.
     PtexFaceData* getData(int faceid, Ptex::Res res, Hold hold);
     void getPixel(int faceid, int u, int v, float* result, int firstchan, int nchannels, Ptex::Res res, Hold hold);
 
-    // Used by FaceBlock (getTile for handle and section readers).
-    PtexFaceData* acquireTile(FaceBlock& face, int tile, Hold hold);
-    void blockReleased(FaceBlock& block);
+    // TileLoader
+    PtexFaceData* acquireTile(Block& directory, int tile, Hold hold) override;
+    // OpenFileOwner
+    bool tryCloseFile() override;
+
     // Reports an error found while reading; the texture enters the error state.
     void reportReadError(const ReadError& error);
 
-    // ResidentBlockOwner, OpenFileOwner: called by the residency.
-    bool tryEvict(FaceBlock& block, ReadSections& sections) override;
-    bool tryCloseFile() override;
-
 private:
-    struct LevelTable {
-        std::vector<PtexIO::FaceDataHeader> headers;
-        std::vector<uint64_t> offsets;
-        std::unique_ptr<std::atomic<FaceBlock*>[]> blocks;
-        std::vector<std::unique_ptr<FaceBlock>> owned;  // guarded by _mutex
-    };
-    // Dynamic reductions of one face, indexed by (ulog2, vlog2) of the result.
-    struct ReductionTable {
-        int vsize = 0;
-        std::unique_ptr<std::atomic<FaceBlock*>[]> blocks;
-        std::vector<std::unique_ptr<FaceBlock>> owned;  // guarded by _mutex
-    };
-
     PtexReader(const char* path, const Setup& setup);
     bool openFile(ReadError& error);
     void accountMemory(int64_t bytes);
@@ -127,45 +114,45 @@ private:
     void reportMetaDataError(ReadErrorCode code) override { reportReadError(ReadError(code)); }
     void accountMetaDataMemory(int64_t bytes) override { accountMemory(bytes); }
 
-    // Under _mutex.
-    LevelTable* levelTable(int level);
-    LevelTable* loadLevelLocked(int level);
-    bool decodeLocked(FaceBlock& block, PtexIO::FaceDataHeader header, uint64_t pos);
-    void publishLocked(FaceBlock& block, Hold hold);
-    bool take(FaceBlock& block, Hold hold);
-    void afterLoad();
-
+    // Finding or making blocks (PtexReaderBlocks.cpp).
     PtexFaceData* errorFace() { return &_errorFace; }
     ReductionSource reductionSource();
-    bool readResidentTexel(int faceid, int u, int v, float* result, int firstchan, int nchannels, Hold hold);
-    PtexFaceData* acquireLevelFace(int level, int index, int faceid, Hold hold);
-    PtexFaceData* acquireReduction(int faceid, Res res, Hold hold);
+    PtexFaceData* constantView(int faceid, Hold hold);
+    PtexFaceData* levelFace(int level, int faceid, Hold hold);
+    PtexFaceData* loadLevelFace(int level, int faceid, Hold hold);
+    PtexFaceData* reduction(int faceid, Res res, Hold hold);
     PtexFaceData* reductionError(int faceid, Res res, const char* message);
-    PtexFaceData* publishComputed(std::atomic<FaceBlock*>& slot, std::vector<std::unique_ptr<FaceBlock>>& owned,
-                                  std::unique_ptr<FaceBlock> computed, Hold hold);
+    PtexFaceData* loadTile(Block& directory, int tile, Hold hold);
+    bool storedLevelServes(int level, int faceid);
+    // Under the file lock; handles the caller releases.
+    Block* levelIndexLocked(int level);
+    bool rankLocked(int faceid, uint32_t& rank);
+    Block* reductionOrder();
+    PtexFaceData* published(Block* made, Hold hold);
+    bool readResidentTexel(int faceid, int u, int v, float* result, int firstchan, int nchannels, Hold hold);
+
+    Setup _setup;
+    std::unique_ptr<DataResidency> _ownResidency;  // an uncached texture's
+    DataResidency& _residency;
 
     // Immutable after open.
-    Setup _setup;
     FileIndex _index;
-    std::vector<ConstantFaceData> _constFaces;
     std::unique_ptr<uint8_t[]> _zeroTexel;
     ConstantFaceData _errorFace;
     FaceInfo _defaultFaceInfo;
+    bool _singleKey = false;  // every face has one reduction key: a face's rank is its id
 
-    // Loaded on demand, published with release stores, read without the lock.
-    std::unique_ptr<std::atomic<LevelTable*>[]> _levels;
-    std::vector<std::unique_ptr<LevelTable>> _ownedLevels;
-    std::unique_ptr<std::atomic<ReductionTable*>[]> _reductions;
-    std::vector<std::unique_ptr<ReductionTable>> _ownedReductions;
+    std::unique_ptr<BlockSlots> _slots;
     std::atomic<PtexMetaDataReader*> _metaData{nullptr};
     std::unique_ptr<PtexMetaDataReader> _ownedMetaData;
+    std::mutex _metaDataMutex;
 
     std::atomic<bool> _error{false};
-    std::mutex _mutex;  // file reads and every structural change
-    FileAccess _file;   // guarded by _mutex
+    std::mutex _fileMutex;  // every read of the file
+    FileAccess _file;       // guarded by _fileMutex
     std::mutex _warnMutex;
     std::set<std::pair<int, uint16_t>> _warned;
-    std::atomic<int64_t> _memory{0};  // everything this reader accounted to the residency
+    std::atomic<int64_t> _memory{0};  // what this texture counted outside its blocks
 };
 
 PTEX_NAMESPACE_END

@@ -17,9 +17,26 @@ std::unique_ptr<uint8_t[]> allocateBytes(size_t size)
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size ? size : 1]);
 }
 
+// A block being computed: discarded unless taken.
+struct PendingBlock {
+    DataResidency& residency;
+    Block* block;
+    PendingBlock(DataResidency& r, Block* b) : residency(r), block(b) {}
+    ~PendingBlock()
+    {
+        if (block) residency.discard(block);
+    }
+    Block* take()
+    {
+        Block* taken = block;
+        block = nullptr;
+        return taken;
+    }
+};
+
 }  // namespace
 
-std::unique_ptr<FaceBlock> computeReduction(const ReductionSource& source, int faceid, Res res)
+Block* computeReduction(const ReductionSource& source, int faceid, Res res)
 {
     const FaceInfo& face = source.index.faces[faceid];
     const int redu = face.res.ulog2 - res.ulog2;
@@ -40,20 +57,16 @@ std::unique_ptr<FaceBlock> computeReduction(const ReductionSource& source, int f
     const DataType dt = source.index.dataType();
     const int nchan = source.index.header.nchannels;
     const size_t P = size_t(source.index.pixelSize);
-    std::unique_ptr<FaceBlock> result(new FaceBlock(source.owner, res, source.index.pixelSize, false));
+    const int pixelSize = source.index.pixelSize;
     auto makeConstant = [&](const void* value) {
-        result->kind = FaceBlock::kConstant;
-        result->pixels = allocateBytes(P);
-        memcpy(result->pixels.get(), value, P);
-        result->bytes = sizeof(FaceBlock) + P;
-        return std::move(result);
+        Block* block = source.residency.makeBlock(Block::kConstant, res, pixelSize, P);
+        if (block) memcpy(block->payload(), value, P);
+        return block;
     };
     if (src->isConstant()) return makeConstant(src->getData());
 
     const int dstu = res.u(), dstv = res.v();
     const size_t size = P * size_t(dstu) * size_t(dstv);
-    std::unique_ptr<uint8_t[]> texels = allocateBytes(size);
-    if (!texels) return nullptr;
     const int dstStride = int(P) * dstu;
     const int srcu = srcRes.u(), srcv = srcRes.v();
     auto reduceRect = [&](const void* s, int sstride, int su, int sv, uint8_t* d) {
@@ -73,24 +86,29 @@ std::unique_ptr<FaceBlock> computeReduction(const ReductionSource& source, int f
         newTile.clamp(res);
         const bool splittable = reduceInU ? srcTile.ulog2 >= 1 : srcTile.vlog2 >= 1;
         if (splittable && res.ntiles(newTile) > 1) {
-            std::unique_ptr<TileTable> table(new TileTable);
-            table->tileRes = newTile;
-            table->ntilesu = res.ntilesu(newTile);
-            table->ntiles = res.ntiles(newTile);
-            table->tiles = std::make_unique<std::atomic<FaceBlock*>[]>(size_t(table->ntiles));
-            for (int t = 0; t < table->ntiles; ++t) table->tiles[t].store(nullptr, std::memory_order_relaxed);
-            table->computed = true;
-            table->faceid = faceid;
-            table->sourceRes = srcRes;
-            table->reduceInU = reduceInU;
-            result->kind = FaceBlock::kTiled;
-            result->bytes = sizeof(FaceBlock) + sizeof(TileTable) + size_t(table->ntiles) * sizeof(void*);
-            result->tileTable = std::move(table);
-            return result;
+            std::unique_ptr<TileDirectory> dir =
+                TileDirectory::create(newTile, res.ntilesu(newTile), res.ntiles(newTile), false);
+            if (!dir) return nullptr;
+            dir->computed = true;
+            dir->faceid = faceid;
+            dir->sourceRes = srcRes;
+            dir->reduceInU = reduceInU;
+            Block* block = source.residency.makeBlock(Block::kTiled, res, pixelSize, 0);
+            if (!block) return nullptr;
+            block->texels = nullptr;
+            block->loader = source.loader;
+            const size_t dirBytes = dir->bytes();
+            block->tiles = std::move(dir);
+            block->bytes += dirBytes;
+            source.residency.addMemory(int64_t(dirBytes));
+            return block;
         }
     }
+    PendingBlock result(source.residency, source.residency.makeBlock(Block::kPacked, res, pixelSize, size));
+    if (!result.block) return nullptr;
+    uint8_t* texels = result.block->payload();
     if (!src->isTiled()) {
-        reduceRect(src->getData(), int(P) * srcu, srcu, srcv, texels.get());
+        reduceRect(src->getData(), int(P) * srcu, srcu, srcv, texels);
     } else {
         const Res tileRes = src->tileRes();
         const int tileu = tileRes.u(), tilev = tileRes.v();
@@ -119,7 +137,7 @@ std::unique_ptr<FaceBlock> computeReduction(const ReductionSource& source, int f
             }
             if (perTile) {
                 const int outu = reduceInU ? tileu / 2 : tileu, outv = reduceInU ? tilev : tilev / 2;
-                uint8_t* d = texels.get() + (size_t(tv) * outv * dstu + size_t(tu) * outu) * P;
+                uint8_t* d = texels + (size_t(tv) * outv * dstu + size_t(tu) * outu) * P;
                 if (tile->isConstant())
                     PtexUtils::fill(tileData, d, dstStride, outu, outv, int(P));
                 else
@@ -134,15 +152,12 @@ std::unique_ptr<FaceBlock> computeReduction(const ReductionSource& source, int f
             tile->release();
         }
         if (allConstant && sameValue && !firstValue.empty()) return makeConstant(firstValue.data());
-        if (!perTile) reduceRect(assembled.get(), int(P) * srcu, srcu, srcv, texels.get());
+        if (!perTile) reduceRect(assembled.get(), int(P) * srcu, srcu, srcv, texels);
     }
-    result->kind = FaceBlock::kPacked;
-    result->pixels = std::move(texels);
-    result->bytes = sizeof(FaceBlock) + size;
-    return result;
+    return result.take();
 }
 
-std::unique_ptr<FaceBlock> computeReducedTile(const ReductionSource& source, const TileTable& table, int tile)
+Block* computeReducedTile(const ReductionSource& source, const TileDirectory& table, int tile)
 {
     PtexFaceData* src = source.texture.getData(table.faceid, table.sourceRes);
     if (src == source.errorFace || !src->isTiled()) {
@@ -163,8 +178,11 @@ std::unique_ptr<FaceBlock> computeReducedTile(const ReductionSource& source, con
     const int tu = tile % table.ntilesu, tv = tile / table.ntilesu;
     const int dstStride = int(P) * tileu;
 
-    std::unique_ptr<uint8_t[]> texels = allocateBytes(P * size_t(tileu) * size_t(tilev));
-    if (!texels) return nullptr;
+    PendingBlock result(source.residency,
+                        source.residency.makeBlock(Block::kPacked, table.tileRes, source.index.pixelSize,
+                                                   P * size_t(tileu) * size_t(tilev)));
+    if (!result.block) return nullptr;
+    uint8_t* texels = result.block->payload();
     bool allConstant = true, sameValue = true;
     std::vector<uint8_t> firstValue;
     for (int j = 0; j < ratioV; ++j) {
@@ -172,7 +190,7 @@ std::unique_ptr<FaceBlock> computeReducedTile(const ReductionSource& source, con
             PtexFaceData* part = src->getTile((tv * ratioV + j) * srcNtilesu + tu * ratioU + i);
             if (!part || part == source.errorFace) return nullptr;
             const void* partData = part->getData();
-            uint8_t* d = texels.get() + (size_t(j) * partv * tileu + size_t(i) * partu) * P;
+            uint8_t* d = texels + (size_t(j) * partv * tileu + size_t(i) * partu) * P;
             if (part->isConstant()) {
                 if (firstValue.empty())
                     firstValue.assign(static_cast<const uint8_t*>(partData), static_cast<const uint8_t*>(partData) + P);
@@ -191,18 +209,10 @@ std::unique_ptr<FaceBlock> computeReducedTile(const ReductionSource& source, con
             part->release();
         }
     }
-    std::unique_ptr<FaceBlock> result(new FaceBlock(source.owner, table.tileRes, source.index.pixelSize, false));
-    if (allConstant && sameValue) {
-        result->kind = FaceBlock::kConstant;
-        result->pixels = allocateBytes(P);
-        memcpy(result->pixels.get(), firstValue.data(), P);
-        result->bytes = sizeof(FaceBlock) + P;
-    } else {
-        result->kind = FaceBlock::kPacked;
-        result->pixels = std::move(texels);
-        result->bytes = sizeof(FaceBlock) + P * size_t(tileu) * size_t(tilev);
-    }
-    return result;
+    if (!allConstant || !sameValue) return result.take();
+    Block* constant = source.residency.makeBlock(Block::kConstant, table.tileRes, source.index.pixelSize, P);
+    if (constant) memcpy(constant->payload(), firstValue.data(), P);
+    return constant;
 }
 
 PTEX_NAMESPACE_END

@@ -1,12 +1,15 @@
-// DataResidency: a cache's bookkeeping of decoded data and open file handles across all its
-// textures. It keeps the memory total, evicts unreferenced blocks least recently used first
-// when the total passes maxMem (also from textures that are still held), and closes the file
-// handles of the least recently reading textures beyond maxFiles. Evicted texels pass through
-// the cache's read sections, which free them once no filter can still be reading them.
+// DataResidency: a cache's bookkeeping of memory and open file handles across all its textures
+// (an uncached texture has one of its own, without limits). Every byte the textures allocate
+// is counted here. Published blocks sit in one ring; when a load would take the total past
+// maxMem, a clock hand goes round it, giving blocks used since its last pass another round
+// and evicting the others that no handle holds, until the total is a batch below the limit.
+// Evicted blocks pass through the read sections, which free them once no reader can still be
+// using them.
 #pragma once
 
-#include "PtexVersion.h"
+#include "Ptexture.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -16,15 +19,16 @@
 
 PTEX_NAMESPACE_BEGIN
 
-class FaceBlock;
+class Block;
 class ReadSections;
 
-// Whoever owns evictable blocks: evicts one on the residency's request.
+// Whoever publishes blocks: unpublishes one on the residency's request.
 class ResidentBlockOwner {
 public:
-    // Evicts the block if no handle holds it and nothing else is in the way (a load of the
-    // same texture in progress); its texels go to sections.retire. True if it was evicted.
-    virtual bool tryEvict(FaceBlock& block, ReadSections& sections) = 0;
+    // Unpublishes the block if no handle holds it (and, for a directory, none of its tiles is
+    // published); no reader can newly find it afterwards. True if it was unpublished: the
+    // residency then retires it. Called with the residency's ring locked.
+    virtual bool evict(Block& block) = 0;
 
 protected:
     ~ResidentBlockOwner() {}
@@ -44,24 +48,50 @@ class DataResidency {
 public:
     DataResidency(int maxFiles, size_t maxMem);
     ~DataResidency();
+    DataResidency(const DataResidency&) = delete;
+    DataResidency& operator=(const DataResidency&) = delete;
 
     size_t maxMem() const { return _maxMem; }
     const std::shared_ptr<ReadSections>& sections() const { return _sections; }
-    uint64_t epoch() const { return _epoch.load(std::memory_order_relaxed); }
 
     // Memory accounting; delta may be negative.
     void addMemory(int64_t delta);
-    uint64_t memUsed() const { return uint64_t(_memUsed.load(std::memory_order_relaxed)); }
+    uint64_t memUsed() const { return uint64_t(std::max<int64_t>(0, _memUsed.load(std::memory_order_relaxed))); }
     uint64_t peakMemUsed() const { return uint64_t(_peakMemUsed.load(std::memory_order_relaxed)); }
-    bool overLimit() const { return _maxMem && _memUsed.load(std::memory_order_relaxed) > int64_t(_maxMem); }
 
-    // Called by the block's owner once a block became resident / before it is freed.
-    void blockLoaded(FaceBlock* block);
-    void blockDropped(FaceBlock* block);
+    // Before a block of `bytes` is made: evicts what it takes to keep the total under the limit.
+    // Must be called with no slot lock held (eviction takes the owners' slot locks).
+    void makeRoom(size_t bytes);
+    // Makes room for and makes a block with `payloadBytes` of payload, counted; null when out
+    // of memory. Same calling rule as makeRoom.
+    Block* makeBlock(int kind, Res res, int pixelSize, size_t payloadBytes);
+    // A block its owner just published (not while holding the owner's slot lock): it becomes
+    // evictable. Counted already when it was made.
+    void admit(Block* block);
+    // Blocks that go away without eviction: made but never published, or of a texture that is
+    // being destroyed (unlinked from the ring here, destroyed, uncounted).
+    void discard(Block* block);
+    void discardAll(Block* const* blocks, size_t count);
+    // Frees retired blocks and tables that no reader can still see.
+    void reclaim();
+    // After a block was published: back under the limit if making it needed more room than
+    // could be had before (its sources were held while it was made).
+    void trim()
+    {
+        if (_maxMem && _memUsed.load(std::memory_order_relaxed) > int64_t(_maxMem)) makeRoom(0);
+    }
+    // A reader closed its read section (cheap unless over the limit with blocks retired).
+    void sectionClosed();
+    // Memory that eviction keeps free for allocations made where it cannot run (the growth of
+    // a block table, under its lock); delta may be negative.
+    void reserve(int64_t delta) { _reserved.fetch_add(delta, std::memory_order_relaxed); }
 
-    // Evicts unreferenced blocks until the total is back under the limit. Must be called with
-    // no reader lock held by this thread.
-    void evictIfNeeded();
+    // Traffic: a block was loaded (reload: again after its eviction).
+    void noteLoad(size_t bytes, bool reload);
+    uint64_t loadedBytes() const { return _loadedBytes.load(std::memory_order_relaxed); }
+    uint64_t reloadedBytes() const { return _reloadedBytes.load(std::memory_order_relaxed); }
+    // The peak of what the cache would have held had it never evicted anything.
+    uint64_t peakWorkingSet() const { return _peakWorkingSet.load(std::memory_order_relaxed); }
 
     // File handles: called by an owner holding its own lock when it opened / closed its handle.
     // fileOpened may close the handles of others beyond the limit.
@@ -75,26 +105,28 @@ public:
     uint64_t blockReads() const { return _blockReads.load(std::memory_order_relaxed); }
 
 private:
-    void unlinkLocked(FaceBlock* block);
+    void linkLocked(Block* block);
+    void unlinkLocked(Block* block);
+    void notePeakWorkingSet();
 
     const size_t _maxMem;
     const int _maxFiles;
     const std::shared_ptr<ReadSections> _sections;
     std::atomic<int64_t> _memUsed{0};
     std::atomic<int64_t> _peakMemUsed{0};
-    std::atomic<uint64_t> _epoch{1};
     std::atomic<uint64_t> _blockReads{0};
-    // Epoch of the last eviction pass that could not get under the limit (everything held):
-    // until something new is loaded, further passes could free no more than handles released
-    // since, so releases do not rescan the list on every call.
-    std::atomic<uint64_t> _futileEpoch{0};
+    std::atomic<uint64_t> _loadedBytes{0};
+    std::atomic<uint64_t> _reloadedBytes{0};
+    std::atomic<int64_t> _evictedBytes{0};  // evicted and not loaded again since
+    std::atomic<uint64_t> _peakWorkingSet{0};
+    std::atomic<int64_t> _reserved{0};
 
-    std::mutex _lruMutex;
-    FaceBlock* _lruHead = nullptr;
-    FaceBlock* _lruTail = nullptr;
+    std::mutex _ringMutex;
+    Block* _hand = nullptr;  // the ring's oldest block; admitted blocks go just behind it
+    size_t _ringCount = 0;
 
     mutable std::mutex _filesMutex;
-    std::list<OpenFileOwner*> _openFiles;  // least recently used first
+    std::list<OpenFileOwner*> _openFiles;  // least recently opened first
     uint64_t _peakFilesOpen = 0;
     uint64_t _totalOpens = 0;
 };
