@@ -16,6 +16,9 @@ SceneGeometry::SceneGeometry(const host::Scene& sceneDesc, double time)
     device = rtcNewDevice(nullptr);
     if (!device) throw HostError("cannot create the Embree device");
     scene = rtcNewScene(device);
+    // Watertight intersection: a ray through the shared edge of two triangles (a quad's diagonal)
+    // hits one of them instead of slipping between both.
+    rtcSetSceneFlags(scene, RTC_SCENE_FLAG_ROBUST);
     for (size_t i = 0; i < sceneDesc.objects.size(); ++i) {
         const host::SceneObject& object = sceneDesc.objects[i];
         host::MeshLists lists = object.meshAt(time);

@@ -5,13 +5,12 @@
 #include "DemoScene.h"
 #include "HostError.h"
 #include "ImageFile.h"
+#include "OutputFile.h"
 #include "Renderer.h"
 #include "Scene.h"
 #include "SceneSession.h"
 
 #include <tarsk/TarskPluginParameter.h>
-
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -110,15 +109,12 @@ std::string framePath(const std::string& output, bool sequence, double time, int
     return (p.parent_path() / (p.stem().string() + number + p.extension().string())).string();
 }
 
-void checkWritableFolder(const std::string& output)
+// Refuses an output that cannot be written before anything is rendered: an image format other
+// than PNG or EXR, a missing or unwritable folder, a folder or device in the output's place.
+void checkOutput(const std::string& output)
 {
-    fs::path folder = fs::path(output).parent_path();
-    if (folder.empty()) folder = ".";
-    if (!fs::is_directory(folder))
-        throw HostError("cannot write '" + output + "': folder '" + folder.string() + "' does not exist");
-    if (::access(folder.c_str(), W_OK) != 0)
-        throw HostError("cannot write '" + output + "': folder '" + folder.string() + "' is not writable");
-    if (fs::is_directory(output)) throw HostError("cannot write '" + output + "': it is a folder");
+    bake::outputImageFormat(output);
+    host::checkOutputPath(output);
 }
 
 void writeDump(const std::string& output, const host::Scene& scene, const std::vector<render::DumpedPoint>& dump)
@@ -147,14 +143,15 @@ int run(int argc, char** argv)
     const bool demo = o.scene.empty();
     std::string scenePath = o.scene;
     if (demo) {
+        if (o.output.empty()) o.output = "tarsk-demo.png";
+        checkOutput(o.output);
         std::string dir = render::demoCacheDir();
         if (!o.quiet) std::fprintf(stderr, "info: building the demo scene in %s\n", dir.c_str());
         scenePath = render::buildDemoScene(dir);
-        if (o.output.empty()) o.output = "tarsk-demo.png";
     }
     if (o.output.empty()) o.output = "render.png";
+    checkOutput(o.output);
     host::Scene scene = host::loadScene(scenePath);
-    checkWritableFolder(o.output);
 
     render::RenderSettings settings;
     settings.width = o.width ? o.width : scene.width;
