@@ -136,7 +136,7 @@ nlohmann::json placed(const std::string& name, const std::string& obj, double sc
     return {{"name", name},
             {"transform", m.rowMajor()},
             {"mesh", {{"obj", obj}}},
-            {"opaque", opaque},
+            {"alpha_coverage", !opaque},
             {"texture", std::move(texture)}};
 }
 

@@ -34,7 +34,8 @@ protected:
         ASSERT_EQ(baked.exitCode, 0) << baked.err;
     }
 
-    std::string scene(const std::string& extraTexture = "", const std::string& extraTop = "")
+    std::string scene(const std::string& extraTexture = "", const std::string& extraTop = "",
+                      const std::string& extraObject = "")
     {
         std::string text =
             "{\"renderer\": {\"threads\": 2, \"message_log\": true},\n"
@@ -42,7 +43,9 @@ protected:
             " \"image\": {\"width\": 40, \"height\": 30, \"spp\": 1}, \"shading\": \"unlit\"" +
             extraTop +
             ",\n"
-            " \"objects\": [{\"name\": \"cube\", \"opaque\": true, \"mesh\": {\"obj\": \"cube.obj\"},\n"
+            " \"objects\": [{\"name\": \"cube\"" +
+            extraObject +
+            ", \"mesh\": {\"obj\": \"cube.obj\"},\n"
             "   \"texture\": {\"type\": \"TexPtex\", \"ptex_file\": \"cube.ptx\", \"filter_type\": 2" +
             extraTexture + "}}]}\n";
         std::string path = dir + "/scene" + std::to_string(counter++) + ".json";
@@ -194,10 +197,33 @@ TEST_F(RenderProgram, FailedWritesLeaveTheExistingImageAlone)
     EXPECT_EQ(bake::readImage(dir + "/real.png").width, 40);
 }
 
+TEST_F(RenderProgram, AlphaIsCoverageOnlyWhereTheSceneAsksForIt)
+{
+    auto renderWith = [&](const std::string& extraObject) {
+        CommandResult r = render({scene("", "", extraObject), "-o", dir + "/alpha.exr"});
+        EXPECT_EQ(r.exitCode, 0) << extraObject << ": " << r.err;
+        return bake::readImage(dir + "/alpha.exr");
+    };
+    auto sameImage = [](const bake::Image& a, const bake::Image& b) { return a.rgba == b.rgba; };
+    bake::Image byDefault = renderWith("");
+    bake::Image opaque = renderWith(", \"opaque\": true");
+    bake::Image coverage = renderWith(", \"alpha_coverage\": true");
+    bake::Image olderSpelling = renderWith(", \"opaque\": false");
+    EXPECT_TRUE(sameImage(byDefault, opaque));
+    EXPECT_TRUE(sameImage(byDefault, renderWith(", \"alpha_coverage\": false")));
+    EXPECT_TRUE(sameImage(coverage, olderSpelling));
+    EXPECT_FALSE(sameImage(byDefault, coverage)) << "the noise texture's luminance alpha made no difference";
+    CommandResult both = render({scene("", "", ", \"opaque\": true, \"alpha_coverage\": true"), "-o", dir + "/x.png"});
+    EXPECT_EQ(both.exitCode, 1);
+    EXPECT_NE(both.err.find("objects[0]: \"alpha_coverage\" and \"opaque\" contradict each other"), std::string::npos)
+        << both.err;
+}
+
 TEST_F(RenderProgram, ShadedColoursEqualWhatTarskEvalAnswers)
 {
-    // One sample per pixel, unlit, and the object opaque (by default the texture answers its
-    // luminance as alpha): each dumped pixel is exactly the texture's colour.
+    // One sample per pixel, unlit, and the object opaque as every object is by default (the
+    // texture answers its luminance as alpha, which is no coverage): each dumped pixel is exactly
+    // the texture's colour.
     struct Variant {
         std::string texture;
         std::string flag;
