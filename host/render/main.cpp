@@ -193,6 +193,9 @@ int run(int argc, char** argv)
         bake::Image image = render::renderFrame(scene, session, settings, times[f], stats,
                                                 f == 0 && settings.dumpPoints > 0 ? &dump : nullptr);
         session.frameEnd();
+        std::string problem;
+        if (demo && !render::drawCaptions(image, render::demoCaptions(), problem))
+            std::fprintf(stderr, "note: the demo image has no captions: %s\n", problem.c_str());
         std::string path = framePath(o.output, sequence, times[f], static_cast<int>(f));
         bake::writeImage(path, image);
         written.push_back(path);
