@@ -59,7 +59,10 @@ StoredMesh triangleMesh()
 }
 
 // The colour of Ptex face `id`: distinct for every face of these meshes.
-std::array<float, 3> faceColour(int id) { return {0.05f + (id % 8) / 8.0f, 0.05f + (id / 8) / 8.0f, 0.5f}; }
+std::array<float, 3> faceColour(int id)
+{
+    return {0.05f + (id % 8) / 8.0f, 0.05f + static_cast<float>(id / 8) / 8.0f, 0.5f};
+}
 
 // The region that each Ptex face covers on the stored mesh: a face's corners, or for a face of
 // d != 4 corners in a quad-type file its d sub-faces (corner k, the following edge's midpoint,
