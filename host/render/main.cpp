@@ -1,17 +1,18 @@
 // tarsk-render: ray-traces a scene's meshes and shades every hit through the TexPtex plug-in,
 // loaded the way a production host loads it, from many render threads; writes PNG or EXR images.
-// Without a scene it generates and renders the built-in demo into tarsk-demo.png.
+// Without a scene it generates and renders the built-in demo into tarsk-demo.png; given a Ptex
+// file instead of a scene, it renders the file on the mesh stored in its meta data.
 #include "CommandLine.h"
 #include "DemoScene.h"
 #include "HostError.h"
 #include "ImageFile.h"
+#include "OutputFile.h"
+#include "PtexFileScene.h"
 #include "Renderer.h"
 #include "Scene.h"
 #include "SceneSession.h"
 
 #include <tarsk/TarskPluginParameter.h>
-
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -33,12 +34,17 @@ const char* kUsage =
     "usage: tarsk-render [SCENE.json] [-o OUT.png|OUT.exr] [--width W] [--height H] [--spp N]\n"
     "                    [--threads N] [--frames A:B] [--plugin PATH] [--correct-hits] [--dump-points N]\n"
     "                    [--quiet]\n"
-    "Without SCENE.json it renders the built-in demo into tarsk-demo.png.\n";
+    "       tarsk-render FILE.ptx [--filter NAME] [-o OUT.png|OUT.exr] [options as above]\n"
+    "Without SCENE.json it renders the built-in demo into tarsk-demo.png.\n"
+    "FILE.ptx is rendered on the mesh stored in its meta data (PtexFaceVertCounts, PtexFaceVertIndices,\n"
+    "PtexVertPositions) into FILE.png in the current folder, through --filter NAME: point, bilinear, box,\n"
+    "gaussian, bicubic (the default; sharpness 0.5), bspline, catmullrom or mitchell.\n";
 
 struct Options {
     std::string scene;
     std::string output;
     std::string plugin;
+    std::string filter;
     int width = 0, height = 0, spp = 0, threads = 0;
     bool haveFrames = false;
     double firstFrame = 0, lastFrame = 0;
@@ -68,6 +74,8 @@ Options parseOptions(int argc, char** argv)
             o.threads = static_cast<int>(parseInteger(arg, value(), 1, 256));
         else if (arg == "--plugin")
             o.plugin = value();
+        else if (arg == "--filter")
+            o.filter = value();
         else if (arg == "--correct-hits")
             o.correctHits = true;
         else if (arg == "--dump-points")
@@ -110,15 +118,12 @@ std::string framePath(const std::string& output, bool sequence, double time, int
     return (p.parent_path() / (p.stem().string() + number + p.extension().string())).string();
 }
 
-void checkWritableFolder(const std::string& output)
+// Refuses an output that cannot be written before anything is rendered: an image format other
+// than PNG or EXR, a missing or unwritable folder, a folder or device in the output's place.
+void checkOutput(const std::string& output)
 {
-    fs::path folder = fs::path(output).parent_path();
-    if (folder.empty()) folder = ".";
-    if (!fs::is_directory(folder))
-        throw HostError("cannot write '" + output + "': folder '" + folder.string() + "' does not exist");
-    if (::access(folder.c_str(), W_OK) != 0)
-        throw HostError("cannot write '" + output + "': folder '" + folder.string() + "' is not writable");
-    if (fs::is_directory(output)) throw HostError("cannot write '" + output + "': it is a folder");
+    bake::outputImageFormat(output);
+    host::checkOutputPath(output);
 }
 
 void writeDump(const std::string& output, const host::Scene& scene, const std::vector<render::DumpedPoint>& dump)
@@ -147,14 +152,19 @@ int run(int argc, char** argv)
     const bool demo = o.scene.empty();
     std::string scenePath = o.scene;
     if (demo) {
+        if (o.output.empty()) o.output = "tarsk-demo.png";
+        checkOutput(o.output);
         std::string dir = render::demoCacheDir();
         if (!o.quiet) std::fprintf(stderr, "info: building the demo scene in %s\n", dir.c_str());
         scenePath = render::buildDemoScene(dir);
-        if (o.output.empty()) o.output = "tarsk-demo.png";
     }
-    if (o.output.empty()) o.output = "render.png";
-    host::Scene scene = host::loadScene(scenePath);
-    checkWritableFolder(o.output);
+    const bool ptexFile = !demo && render::isPtexFilePath(o.scene);
+    if (!ptexFile && !o.filter.empty())
+        throw HostError("--filter applies to a Ptex file rendered on its own mesh (tarsk-render FILE.ptx)");
+    if (o.output.empty()) o.output = ptexFile ? fs::path(o.scene).stem().string() + ".png" : "render.png";
+    checkOutput(o.output);
+    host::Scene scene =
+        ptexFile ? render::ptexFileScene(o.scene, o.filter.empty() ? "bicubic" : o.filter) : host::loadScene(scenePath);
 
     render::RenderSettings settings;
     settings.width = o.width ? o.width : scene.width;
@@ -183,6 +193,9 @@ int run(int argc, char** argv)
         bake::Image image = render::renderFrame(scene, session, settings, times[f], stats,
                                                 f == 0 && settings.dumpPoints > 0 ? &dump : nullptr);
         session.frameEnd();
+        std::string problem;
+        if (demo && !render::drawCaptions(image, render::demoCaptions(), problem))
+            std::fprintf(stderr, "note: the demo image has no captions: %s\n", problem.c_str());
         std::string path = framePath(o.output, sequence, times[f], static_cast<int>(f));
         bake::writeImage(path, image);
         written.push_back(path);

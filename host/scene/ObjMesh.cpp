@@ -19,13 +19,22 @@ bool ObjMesh::hasUvs() const
     return true;
 }
 
-void ObjMesh::addFace(const std::vector<int32_t>& positionIndices, const std::vector<int32_t>& uvIndices)
+bool ObjMesh::hasNormals() const
+{
+    for (int32_t n : cornerNormals)
+        if (n >= 0) return true;
+    return false;
+}
+
+void ObjMesh::addFace(const std::vector<int32_t>& positionIndices, const std::vector<int32_t>& uvIndices,
+                      const std::vector<int32_t>& normalIndices)
 {
     faceStarts.push_back(static_cast<int32_t>(cornerPositions.size()));
     faceDegrees.push_back(static_cast<int32_t>(positionIndices.size()));
     for (size_t i = 0; i < positionIndices.size(); ++i) {
         cornerPositions.push_back(positionIndices[i]);
         cornerUvs.push_back(i < uvIndices.size() ? uvIndices[i] : -1);
+        cornerNormals.push_back(i < normalIndices.size() ? normalIndices[i] : -1);
     }
 }
 
@@ -80,11 +89,15 @@ ObjMesh readObj(const std::string& path)
         } else if (keyword == "vt") {
             if (args.size() < 2) throw HostError(where + ": a texture coordinate needs two values");
             mesh.uvs.push_back({parseNumber(args[0], where), parseNumber(args[1], where)});
+        } else if (keyword == "vn") {
+            if (args.size() < 3) throw HostError(where + ": a normal needs three coordinates");
+            mesh.normals.push_back(
+                {parseNumber(args[0], where), parseNumber(args[1], where), parseNumber(args[2], where)});
         } else if (keyword == "f") {
             if (args.size() < 3)
                 throw HostError(where + ": a face needs at least three corners, this one has " +
                                 std::to_string(args.size()));
-            std::vector<int32_t> positions, uvs;
+            std::vector<int32_t> positions, uvs, normals;
             for (const std::string& corner : args) {
                 size_t slash = corner.find('/');
                 positions.push_back(resolveIndex(corner.substr(0, slash), mesh.positions.size(), "vertex", where));
@@ -94,11 +107,15 @@ ObjMesh readObj(const std::string& path)
                         corner.substr(slash + 1, slash2 == std::string::npos ? std::string::npos : slash2 - slash - 1);
                     uvs.push_back(
                         uvToken.empty() ? -1 : resolveIndex(uvToken, mesh.uvs.size(), "texture coordinate", where));
+                    std::string normalToken = slash2 == std::string::npos ? "" : corner.substr(slash2 + 1);
+                    normals.push_back(
+                        normalToken.empty() ? -1 : resolveIndex(normalToken, mesh.normals.size(), "normal", where));
                 } else {
                     uvs.push_back(-1);
+                    normals.push_back(-1);
                 }
             }
-            mesh.addFace(positions, uvs);
+            mesh.addFace(positions, uvs, normals);
         }
     }
     if (in.bad()) throw HostError("error while reading OBJ file '" + path + "'");
@@ -118,12 +135,19 @@ void writeObj(const std::string& path, const ObjMesh& mesh)
         std::snprintf(buf, sizeof buf, "vt %.9g %.9g\n", uv[0], uv[1]);
         out << buf;
     }
+    for (const Vec3& n : mesh.normals) {
+        std::snprintf(buf, sizeof buf, "vn %.9g %.9g %.9g\n", n.x, n.y, n.z);
+        out << buf;
+    }
     for (int f = 0; f < mesh.numFaces(); ++f) {
         out << 'f';
         for (int k = 0; k < mesh.faceDegrees[f]; ++k) {
             int c = mesh.faceStarts[f] + k;
             out << ' ' << mesh.cornerPositions[c] + 1;
-            if (mesh.cornerUvs[c] >= 0) out << '/' << mesh.cornerUvs[c] + 1;
+            const bool normal = c < static_cast<int>(mesh.cornerNormals.size()) && mesh.cornerNormals[c] >= 0;
+            if (mesh.cornerUvs[c] >= 0 || normal) out << '/';
+            if (mesh.cornerUvs[c] >= 0) out << mesh.cornerUvs[c] + 1;
+            if (normal) out << '/' << mesh.cornerNormals[c] + 1;
         }
         out << '\n';
     }

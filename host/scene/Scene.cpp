@@ -172,6 +172,11 @@ void readMesh(const Node& mesh, SceneObject& object, const std::string& baseDir)
             mesh.field("obj").fail(e.what());
         }
         MeshLists lists = meshListsFromObj(obj);
+        if (obj.hasNormals()) {
+            object.cornerNormals.assign(obj.cornerPositions.size(), Vec3());
+            for (size_t c = 0; c < obj.cornerNormals.size(); ++c)
+                if (obj.cornerNormals[c] >= 0) object.cornerNormals[c] = obj.normals[obj.cornerNormals[c]];
+        }
         object.vertices = single(std::move(lists.vertices));
         object.origFaces = single(std::move(lists.origFaces));
         object.origFacesDegree = single(std::move(lists.origFacesDegree));
@@ -199,7 +204,7 @@ std::set<double> meshKeyTimes(const SceneObject& o)
 
 SceneObject readObject(const Node& node, size_t index, const std::string& baseDir)
 {
-    node.requireObject({"name", "transform", "mesh", "texture", "opaque"});
+    node.requireObject({"name", "transform", "mesh", "texture", "alpha_coverage", "opaque", "shading_normals"});
     SceneObject object;
     object.jsonPath = node.where();
     object.name = node.has("name") ? node.field("name").string() : "object" + std::to_string(index);
@@ -213,7 +218,14 @@ SceneObject readObject(const Node& node, size_t index, const std::string& baseDi
         if (!inverse) t.fail("the matrix cannot be inverted");
         object.worldToObject = *inverse;
     }
-    if (node.has("opaque")) object.opaque = node.field("opaque").boolean();
+    // "opaque" is the older spelling of the same choice: "opaque": false asks for coverage.
+    if (node.has("opaque")) object.alphaCoverage = !node.field("opaque").boolean();
+    if (node.has("alpha_coverage")) {
+        object.alphaCoverage = node.field("alpha_coverage").boolean();
+        if (node.has("opaque") && node.field("opaque").boolean() == object.alphaCoverage)
+            node.fail("\"alpha_coverage\" and \"opaque\" contradict each other; give one of them");
+    }
+    if (node.has("shading_normals")) object.shadingNormals = node.field("shading_normals").boolean();
     if (!node.has("mesh")) node.fail("missing \"mesh\"");
     readMesh(node.field("mesh"), object, baseDir);
     if (!node.has("texture")) node.fail("missing \"texture\"");

@@ -1,9 +1,13 @@
 // ptex-info: report on a Ptex file.
 //   ptex-info [-f] [-m] FILE     header, plus per-face info (-f) and meta data (-m)
 //   ptex-info --json FILE        the file's manifest (header, meta, faces, level hashes, samples)
+//   ptex-info --mesh FILE OUT.obj   the mesh stored in the file's meta data, as an OBJ file
 
+#include "HostError.h"
+#include "OutputFile.h"
 #include "PtexInfoText.h"
 #include "PtexManifest.h"
+#include "PtexMetaMesh.h"
 
 #include <Ptexture.h>
 
@@ -15,7 +19,8 @@ namespace {
 
 int usage()
 {
-    fprintf(stderr, "usage: ptex-info [-f] [-m] FILE\n       ptex-info --json FILE\n");
+    fprintf(stderr,
+            "usage: ptex-info [-f] [-m] FILE\n       ptex-info --json FILE\n       ptex-info --mesh FILE OUT.obj\n");
     return 2;
 }
 
@@ -38,10 +43,26 @@ public:
     std::string first;
 };
 
+// Writes the mesh of the file's meta data (PtexFaceVertCounts, PtexFaceVertIndices,
+// PtexVertPositions) as an OBJ file, faces in their stored order.
+int writeMesh(const char* path, const char* objPath)
+{
+    try {
+        tarsk::host::PtexMetaMesh stored = tarsk::host::readPtexMetaMesh(path);
+        tarsk::host::replaceFile(objPath,
+                                 [&](const std::string& temporary) { tarsk::host::writeObj(temporary, stored.mesh); });
+        return 0;
+    } catch (const tarsk::host::HostError& e) {
+        fprintf(stderr, "ptex-info: %s\n", e.what());
+        return 1;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && !strcmp(argv[1], "--mesh")) return argc == 4 ? writeMesh(argv[2], argv[3]) : usage();
     bool json = false, faces = false, meta = false;
     const char* path = nullptr;
     for (int i = 1; i < argc; ++i) {
