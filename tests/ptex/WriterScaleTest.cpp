@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -170,7 +171,8 @@ TEST(WriterScale, LargeVariedFilesAreByteIdenticalToTheEstablishedOutput)
          7570401},
         // Triangles in half floats.
         {"half_triangles",
-         {Ptex::mt_triangle, Ptex::dt_half, 3, -1, 80, true, [](int f) { return Ptex::Res(int8_t(f % 6), int8_t(f % 6)); }},
+         {Ptex::mt_triangle, Ptex::dt_half, 3, -1, 80, true,
+          [](int f) { return Ptex::Res(int8_t(f % 6), int8_t(f % 6)); }},
          0x53e20ca1a2f97255ull,
          8476428},
         // A few large float faces: tiled blocks, constant tiles, long mip chains.
@@ -181,8 +183,7 @@ TEST(WriterScale, LargeVariedFilesAreByteIdenticalToTheEstablishedOutput)
          4392348},
         // No mip-maps.
         {"uint8_nomips",
-         {Ptex::mt_quad, Ptex::dt_uint8, 2, 1, 100, false,
-          [](int f) { return Ptex::Res(int8_t(f % 5), int8_t(3)); }},
+         {Ptex::mt_quad, Ptex::dt_uint8, 2, 1, 100, false, [](int f) { return Ptex::Res(int8_t(f % 5), int8_t(3)); }},
          0xad73e496545fc63dull,
          1027438},
     };
@@ -200,9 +201,8 @@ TEST(WriterScale, LargeVariedFilesAreByteIdenticalToTheEstablishedOutput)
         const std::string path = scratchPath(incremental ? "edit_incr.ptx" : "edit_full.ptx");
         std::filesystem::copy_file(source, path, std::filesystem::copy_options::overwrite_existing);
         Ptex::String error;
-        PtexWriter* writer =
-            PtexWriter::edit(path.c_str(), incremental, grid.meshType, grid.dataType, grid.nchannels, grid.alphachan, n,
-                             error, grid.mipmaps);
+        PtexWriter* writer = PtexWriter::edit(path.c_str(), incremental, grid.meshType, grid.dataType, grid.nchannels,
+                                              grid.alphachan, n, error, grid.mipmaps);
         ASSERT_TRUE(writer) << error;
         for (int f = 5; f < n; f += 997) {
             const Ptex::FaceInfo info = gridInfo(grid, f);
@@ -218,4 +218,81 @@ TEST(WriterScale, LargeVariedFilesAreByteIdenticalToTheEstablishedOutput)
         EXPECT_EQ(bytes.size(), expectedSize) << path;
         EXPECT_EQ(fileHash(bytes), expectedHash) << path << std::hex << " 0x" << fileHash(bytes);
     }
+}
+
+namespace {
+
+// A grid of 8x8 and 16x16 RGB faces written in the given face order; no other files beside it.
+std::vector<uint8_t> writeInOrder(const std::string& path, const std::vector<int>& order, int side)
+{
+    GridFile grid;
+    grid.side = side;
+    grid.res = [](int f) { return f % 3 ? Ptex::Res(3, 3) : Ptex::Res(4, 4); };
+    const int n = side * side;
+    Ptex::String error;
+    PtexWriter* writer = PtexWriter::open(path.c_str(), Ptex::mt_quad, Ptex::dt_uint8, 3, -1, n, error);
+    EXPECT_TRUE(writer) << error;
+    if (!writer) return {};
+    for (int f : order) {
+        const Ptex::FaceInfo info = gridInfo(grid, f);
+        const std::vector<uint8_t> texels = faceTexels(Ptex::dt_uint8, 3, info.res, f);
+        EXPECT_TRUE(writer->writeFace(f, info, texels.data()));
+    }
+    EXPECT_TRUE(writer->close(error)) << error;
+    writer->release();
+    return readBytes(path);
+}
+
+}  // namespace
+
+TEST(WriterScale, FaceOrderDoesNotChangeTheFileAndNothingIsLeftBeside)
+{
+    // Enough faces that the blocks span several read windows of the writer's spool.
+    const int side = 120, n = side * side;
+    std::vector<int> forward(static_cast<size_t>(n));
+    std::iota(forward.begin(), forward.end(), 0);
+    std::vector<int> backward(forward.rbegin(), forward.rend());
+    std::vector<int> scrambled(static_cast<size_t>(n));
+    for (int k = 0; k < n; ++k) scrambled[size_t(k)] = int((int64_t(k) * 7877) % n);
+
+    const std::string dir = scratchPath("order");
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    const std::vector<uint8_t> reference = writeInOrder(dir + "/forward.ptx", forward, side);
+    ASSERT_GT(reference.size(), size_t(2) << 20);
+    EXPECT_EQ(writeInOrder(dir + "/backward.ptx", backward, side), reference);
+    EXPECT_EQ(writeInOrder(dir + "/scrambled.ptx", scrambled, side), reference);
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"backward.ptx", "forward.ptx", "scrambled.ptx"}));
+}
+
+TEST(WriterScale, BlocksStayInMemoryWhenNoSpoolFileCanBeMade)
+{
+    // The target's folder does not exist while the faces are written, so no spool file can be
+    // made beside it; it exists by close, which then writes the same file as usual.
+    const int side = 40;
+    std::vector<int> order(size_t(side) * size_t(side));
+    std::iota(order.begin(), order.end(), 0);
+    const std::string dir = scratchPath("late_folder");
+    std::filesystem::remove_all(dir);
+    const std::string reference = scratchPath("late_folder_reference.ptx");
+    const std::vector<uint8_t> expected = writeInOrder(reference, order, side);
+
+    GridFile grid;
+    grid.side = side;
+    grid.res = [](int f) { return f % 3 ? Ptex::Res(3, 3) : Ptex::Res(4, 4); };
+    const std::string path = dir + "/late.ptx";
+    Ptex::String error;
+    PtexWriter* writer = PtexWriter::open(path.c_str(), Ptex::mt_quad, Ptex::dt_uint8, 3, -1, side * side, error);
+    ASSERT_TRUE(writer) << error;
+    for (int f : order) {
+        const Ptex::FaceInfo info = gridInfo(grid, f);
+        EXPECT_TRUE(writer->writeFace(f, info, faceTexels(Ptex::dt_uint8, 3, info.res, f).data()));
+    }
+    std::filesystem::create_directories(dir);
+    EXPECT_TRUE(writer->close(error)) << error;
+    writer->release();
+    EXPECT_EQ(readBytes(path), expected);
 }
