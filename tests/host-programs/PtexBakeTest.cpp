@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <iterator>
 
 using namespace tarsk;
 using bake::PtexFaceLayout;
@@ -287,5 +289,64 @@ TEST(PtexBake, CommandLineBakesChecksAndRefuses)
         EXPECT_EQ(r.exitCode, 1) << c.expected;
         EXPECT_NE(r.err.find("error: "), std::string::npos) << r.err;
         EXPECT_NE(r.err.find(c.expected), std::string::npos) << r.err;
+    }
+}
+
+namespace {
+
+uint64_t fileHash(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    uint64_t hash = 0xcbf29ce484222325ull;
+    for (std::istreambuf_iterator<char> it(in), end; it != end; ++it)
+        hash = (hash ^ static_cast<uint8_t>(*it)) * 0x100000001b3ull;
+    return hash;
+}
+
+// A bumpy 24 x 16 grid of quads with an n-gon strip: enough faces for many bake batches.
+ObjMesh wavyMesh()
+{
+    ObjMesh mesh;
+    const int nu = 24, nv = 16;
+    for (int j = 0; j <= nv; ++j)
+        for (int i = 0; i <= nu; ++i)
+            mesh.positions.push_back({i * 0.5, j * 0.3, 0.2 * std::sin(i * 0.7) * std::cos(j * 0.4)});
+    auto v = [&](int i, int j) { return j * (nu + 1) + i; };
+    for (int j = 0; j < nv; ++j)
+        for (int i = 0; i < nu; i += (j == 5 ? 2 : 1)) {
+            if (j == 5)  // hexagons spanning two cells
+                mesh.addFace({v(i, j), v(i + 1, j), v(i + 2, j), v(i + 2, j + 1), v(i + 1, j + 1), v(i, j + 1)});
+            else
+                mesh.addFace({v(i, j), v(i + 1, j), v(i + 1, j + 1), v(i, j + 1)});
+        }
+    return mesh;
+}
+
+}  // namespace
+
+TEST(PtexBake, FixedResolutionFilesAreUnchanged)
+{
+    std::string dir = test::scratchFolder("PtexBake.FixedRes");
+    struct Case {
+        bake::TexelType type;
+        bool alpha;
+        int resLog2;
+        const char* procedural;
+        uint64_t hash;
+    };
+    const Case cases[] = {
+        {bake::TexelType::uint8, false, 5, "checker", 0x30fd5af198062b62ull},
+        {bake::TexelType::half, true, 3, "noise", 0x30ad2cc21c5c87ebull},
+    };
+    ObjMesh mesh = wavyMesh();
+    for (const Case& c : cases) {
+        bake::BakeOptions options;
+        options.type = c.type;
+        options.alpha = c.alpha;
+        options.resLog2 = c.resLog2;
+        auto source = bake::makeProcedural(c.procedural, {0, 0, -0.2}, {12, 4.8, 0.2});
+        const std::string path = dir + "/fixed.ptx";
+        bake::bakePtex(mesh, *source, options, path);
+        EXPECT_EQ(fileHash(path), c.hash) << c.procedural << std::hex << " 0x" << fileHash(path);
     }
 }
