@@ -198,7 +198,9 @@ BakeReport bakePtex(const ObjMesh& mesh, const TexelSource& source, const BakeOp
     const size_t numFaces = layout.faces.size();
     size_t next = 0, written = 0;
     bool writeFailed = false;
-    const int threads = options.threads > 0 ? options.threads : tbb::this_task_arena::max_concurrency();
+    // More threads than cores would only oversubscribe them (and oneTBB refuses the extra workers).
+    const int cores = tbb::this_task_arena::max_concurrency();
+    const int threads = options.threads > 0 ? std::min(options.threads, cores) : cores;
     tbb::task_arena arena(threads);
     arena.execute([&] {
         tbb::parallel_pipeline(

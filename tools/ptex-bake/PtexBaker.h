@@ -26,7 +26,7 @@ struct BakeOptions {
     int resLog2 = 5;
     // Texels per unit length; 0 gives every face resLog2 (sub-faces one less).
     double texelDensity = 0;
-    int threads = 0;  // 0: all cores
+    int threads = 0;  // 0: all cores; never more than the cores there are
     TexelType type = TexelType::uint8;
     bool alpha = false;     // write a fourth channel, the alpha channel
     bool adjacency = true;  // false writes every face without neighbours, to show unblended seams

@@ -35,7 +35,8 @@ std::string usage()
            "  --type uint8|uint16|half|float   texel type (default uint8)\n"
            "  --alpha                   write a fourth channel, the alpha channel\n"
            "  --no-adjacency            write faces without neighbours: filters then stop at every face edge\n"
-           "  --threads N               bake on N threads (default: all cores); the file is the same\n"
+           "  --threads N               bake on N threads, at most the cores there are (default: all);\n"
+           "                            the file is the same whatever N\n"
            "  -h, --help                this text\n"
            "A progress bar goes to standard error when it is a terminal.\n";
 }
