@@ -186,7 +186,7 @@ BakeReport bakePtex(const ObjMesh& mesh, const TexelSource& source, const BakeOp
     PtexFaceLayout layout = buildPtexFaceLayout(mesh);
     const int numChannels = options.alpha ? 4 : 3;
     const Ptex::DataType dt = dataType(options.type);
-    const size_t texelBytes = static_cast<size_t>(Ptex::DataSize(dt) * numChannels);
+    const size_t texelBytes = static_cast<size_t>(Ptex::DataSize(dt)) * static_cast<size_t>(numChannels);
     const bool triangles = !layout.quadType;
 
     Ptex::String error;
@@ -204,7 +204,7 @@ BakeReport bakePtex(const ObjMesh& mesh, const TexelSource& source, const BakeOp
     tbb::task_arena arena(threads);
     arena.execute([&] {
         tbb::parallel_pipeline(
-            static_cast<size_t>(2 * threads),
+            static_cast<size_t>(threads) * 2,
             tbb::make_filter<void, std::shared_ptr<Batch>>(
                 tbb::filter_mode::serial_in_order,
                 [&](tbb::flow_control& control) -> std::shared_ptr<Batch> {
@@ -237,7 +237,7 @@ BakeReport bakePtex(const ObjMesh& mesh, const TexelSource& source, const BakeOp
                         return batch;
                     }) &
                 tbb::make_filter<std::shared_ptr<Batch>, void>(
-                    tbb::filter_mode::serial_in_order, [&](std::shared_ptr<Batch> batch) {
+                    tbb::filter_mode::serial_in_order, [&](const std::shared_ptr<Batch>& batch) {
                         for (size_t k = 0; k < batch->count && !writeFailed; ++k) {
                             const size_t id = batch->first + k;
                             const PtexFaceRecord& face = layout.faces[id];
