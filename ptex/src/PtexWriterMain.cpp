@@ -284,6 +284,8 @@ bool PtexMainWriter::close(String& error)
     _source.reset();
     _faces.clear();
     _faces.shrink_to_fit();
+    _reductionHeaders = {};
+    _spool.discard();
     if (hasError()) {
         error = closeError();
         return false;

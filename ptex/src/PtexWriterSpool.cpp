@@ -56,6 +56,16 @@ PtexWriterSpool::~PtexWriterSpool()
     if (_fd >= 0) ::close(_fd);
 }
 
+void PtexWriterSpool::discard()
+{
+    if (_fd >= 0) ::close(_fd);
+    _fd = -1;
+    _tried = true;
+    _failed = true;
+    _memory = {};
+    _window = {};
+}
+
 bool PtexWriterSpool::openFile()
 {
     _tried = true;

@@ -28,6 +28,9 @@ public:
     // Appending after reading is allowed.
     const uint8_t* read(uint64_t offset, size_t size);
 
+    // Closes the file and frees the buffers; the spool is empty and unusable afterwards.
+    void discard();
+
 private:
     bool openFile();
     bool flush();
