@@ -8,6 +8,7 @@
 #include <oneapi/tbb/task_arena.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -197,7 +198,8 @@ BakeReport bakePtex(const ObjMesh& mesh, const TexelSource& source, const BakeOp
 
     const size_t numFaces = layout.faces.size();
     size_t next = 0, written = 0;
-    bool writeFailed = false;
+    // Set by the writing stage, read by the stage that makes batches: the two may run at once.
+    std::atomic<bool> writeFailed{false};
     // More threads than cores would only oversubscribe them (and oneTBB refuses the extra workers).
     const int cores = tbb::this_task_arena::max_concurrency();
     const int threads = options.threads > 0 ? std::min(options.threads, cores) : cores;
