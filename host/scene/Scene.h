@@ -16,6 +16,8 @@
 //   "light":      {"direction": [x,y,z] (travel direction; default: a headlight), "ambient": a}
 //   "shading":    "lambert" | "unlit"
 // Any texture parameter and mesh list may be keyed by time: {"keys": [[time, value], ...]}.
+// Bounds (SceneJson.h): nesting at most 64 levels of arrays and objects, numbers within double
+// range, no NUL in any text; counts have their lower bounds (threads, width, height, spp >= 1).
 #pragma once
 
 #include "Keyed.h"
@@ -83,11 +85,13 @@ struct Scene {
     const SceneObject* findObject(const std::string& name) const;
 };
 
-// Reads and checks a scene file. Throws HostError on malformed JSON, unknown keys, wrong types,
-// missing OBJ files and mesh lists that do not fit together.
+// Reads and checks a scene file. Throws HostError on malformed JSON (naming line and column),
+// values outside the bounds above, unknown keys, wrong types, missing OBJ files and mesh lists
+// that do not fit together.
 Scene loadScene(const std::string& path);
 
-// The same from an already parsed document; `label` prefixes messages, `baseDir` resolves paths.
+// The same from an already parsed document (checked for the same bounds first); `label` prefixes
+// messages, `baseDir` resolves paths.
 Scene parseScene(const nlohmann::json& doc, const std::string& label, const std::string& baseDir);
 
 // Joins a relative path onto `baseDir`; absolute paths are returned unchanged.

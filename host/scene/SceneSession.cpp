@@ -1,6 +1,8 @@
 #include "SceneSession.h"
 
 #include "HostError.h"
+#include "SceneJson.h"
+#include "ShortText.h"
 
 #include <MatrixGeometryObject.h>
 #include <PluginInstance.h>
@@ -41,9 +43,7 @@ bool isMeshList(const std::string& name)
 
 [[noreturn]] void wrongType(const ParamSetting& setting, const char* expected, const json& value)
 {
-    std::string text = value.dump();
-    if (text.size() > 40) text = text.substr(0, 37) + "...";
-    throw HostError(setting.jsonPath + ": expected " + expected + ", got " + value.type_name() + " " + text);
+    throw HostError(setting.jsonPath + ": expected " + expected + ", got " + describeJson(value));
 }
 
 // Fills `param` with the setting's keys, converted to the kind the plug-in registered.
@@ -109,8 +109,8 @@ void convertSetting(const ParamSetting& setting, const TUtils::TarskParameterInf
             break;
         }
         default:
-            throw HostError(setting.jsonPath + ": parameter \"" + setting.name + "\" cannot be set from a scene (" +
-                            parameterTypeName(info.type) + ")");
+            throw HostError(setting.jsonPath + ": parameter \"" + shortText(setting.name) +
+                            "\" cannot be set from a scene (" + parameterTypeName(info.type) + ")");
         }
     }
 }
@@ -130,8 +130,8 @@ SceneSession::SceneSession(const Scene& scene, const std::string& pluginPath, in
         Instance& instance = objects[i];
         instance.type = pluginHost.findByName(object.textureType.c_str());
         if (!instance.type)
-            throw HostError(object.jsonPath + ".texture.type: no plug-in type \"" + object.textureType + "\" in " +
-                            pluginPath);
+            throw HostError(object.jsonPath + ".texture.type: no plug-in type \"" + shortText(object.textureType) +
+                            "\" in " + pluginPath);
         instance.plugin = std::make_unique<PluginInstance>(*instance.type->desc, &pluginHost);
         if (!instance.plugin->valid())
             throw HostError(object.jsonPath + ": the plug-in could not create a \"" + object.textureType + "\"");
@@ -150,7 +150,8 @@ void SceneSession::setParameters(const SceneObject& object, Instance& instance)
     for (const ParamSetting& setting : object.textureParams) {
         const TUtils::TarskParameterInfo* info = table ? table->findParam(setting.name.c_str()) : nullptr;
         if (!info)
-            throw HostError(setting.jsonPath + ": unknown parameter \"" + setting.name + "\" of " + object.textureType);
+            throw HostError(setting.jsonPath + ": unknown parameter \"" + shortText(setting.name) + "\" of " +
+                            object.textureType);
         if (info->isOutput)
             throw HostError(setting.jsonPath + ": \"" + setting.name + "\" is an output and cannot be set");
         if (isMeshList(setting.name))

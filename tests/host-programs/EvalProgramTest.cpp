@@ -158,7 +158,7 @@ TEST_F(EvalProgram, BadInputGivesOneErrorLineAndFails)
         std::string expected;
     };
     std::vector<Case> cases = {
-        {"malformed JSON", {scene("{\"objects\": [", "bad.json"), points}, "bad.json: malformed JSON"},
+        {"malformed JSON", {scene("{\"objects\": [", "bad.json"), points}, "bad.json:1:13: malformed JSON"},
         {"unknown parameter",
          {scene(sceneText(ptex, 2, false, ", \"fliter_type\": 1"), "unknown.json"), points},
          "objects[0].texture.fliter_type: unknown parameter \"fliter_type\" of TexPtex"},
