@@ -38,7 +38,10 @@ std::string formatPath(const std::vector<PathStep>& steps)
     return path.empty() ? std::string("(top level)") : path;
 }
 
-std::string depthMessage() { return "nested deeper than " + std::to_string(kMaxSceneDepth) + " levels of arrays and objects"; }
+std::string depthMessage()
+{
+    return "nested deeper than " + std::to_string(kMaxSceneDepth) + " levels of arrays and objects";
+}
 
 // Builds the document from the parser's events, keeping the path of the value being read, and
 // stops (returns false with `error` set) at the first value outside the bounds.

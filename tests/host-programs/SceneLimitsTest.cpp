@@ -87,8 +87,7 @@ TEST(SceneLimits, DeepNestingIsRefusedWithFileAndPath)
          "scene.json: objects[0].texture.width[0][0][0][0]...("},
         {"objects in a texture parameter", sceneText(", \"blur\": " + nested("{\"k\": ", "}", kDeep, "1")),
          "scene.json: objects[0].texture.blur.k.k.k.k..."},
-        {"arrays in a mesh list",
-         "{\"objects\": [{\"mesh\": {\"faces\": " + nested("[", "]", kDeep, "") + "}}]}",
+        {"arrays in a mesh list", "{\"objects\": [{\"mesh\": {\"faces\": " + nested("[", "]", kDeep, "") + "}}]}",
          "scene.json: objects[0].mesh.faces[0][0][0][0]..."},
         {"arrays at the top level", nested("[", "]", kDeep, ""), "scene.json: [0][0][0][0][0][0][0][0]..."},
         {"one level too deep", nested("[", "]", kMaxSceneDepth + 1, ""), "scene.json: [0]"},
@@ -139,7 +138,8 @@ TEST(SceneLimits, NumbersTextsAndCountsOutsideTheirBoundsAreRefused)
         {"no width", sceneText("", "\"image\": {\"width\": 0},"), "scene.json: image.width: integer 0 is outside"},
         {"no height", sceneText("", "\"image\": {\"height\": 0},"), "scene.json: image.height: integer 0 is outside"},
         {"no samples", sceneText("", "\"image\": {\"spp\": 0},"), "scene.json: image.spp: integer 0 is outside"},
-        {"syntax error", "{\"objects\": [\n  {\"name\": tru}]}", "scene.json:2:15: malformed JSON: syntax error while parsing value - invalid literal"},
+        {"syntax error", "{\"objects\": [\n  {\"name\": tru}]}",
+         "scene.json:2:15: malformed JSON: syntax error while parsing value - invalid literal"},
         {"bytes that are not UTF-8", "{\"objects\": [\n  {\"name\": \"W\xfcrfel\"}]}",
          "scene.json:2:14: malformed JSON: syntax error while parsing value - invalid string: ill-formed UTF-8"},
         {"end of input", "{\"objects\": [", "scene.json:1:13: malformed JSON: "},
@@ -167,7 +167,11 @@ TEST(SceneLimits, LineFilesRefuseEndlessLinesNulBytesAndForeignBytes)
     std::vector<Case> objCases = {
         {"endless line", "v 0 0 0\n" + endless + "\n", "m.obj:2: the line is longer than 1048576 bytes"},
         {"endless last line", "v 0 0 0\nv 1 1 " + endless, "m.obj:2: the line is longer than"},
-        {"NUL inside a number", std::string("v 0 0 1\0" "5\n", 11), "m.obj:1: '1\\x005' is not a finite number"},
+        {"NUL inside a number",
+         std::string("v 0 0 1\0"
+                     "5\n",
+                     11),
+         "m.obj:1: '1\\x005' is not a finite number"},
         {"foreign bytes", "v 0 0 \xff\xfe\n", "m.obj:1: '\\xff\\xfe' is not a finite number"},
         {"long token", "v 0 0 " + std::string(5000, 'x') + "\n", "m.obj:1: 'xxxxxxxx"},
     };
@@ -186,7 +190,12 @@ TEST(SceneLimits, LineFilesRefuseEndlessLinesNulBytesAndForeignBytes)
     for (int i = 0; i < 24; ++i) row += "\t1";
     std::vector<Case> pointCases = {
         {"endless line", header + endless, "p.tsv:2: the line is longer than"},
-        {"NUL inside a number", header + row.substr(0, 12) + std::string("0.2\0" "5", 5) + row.substr(16),
+        {"NUL inside a number",
+         header + row.substr(0, 12) +
+             std::string("0.2\0"
+                         "5",
+                         5) +
+             row.substr(16),
          "p.tsv:2: column weightA: '0.2\\x005' is not a finite number"},
         {"foreign bytes", header + "\xc3\xa9\xff" + row.substr(1), "p.tsv:2: column thread: '\xc3\xa9\\xff'"},
     };
