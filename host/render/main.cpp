@@ -7,10 +7,12 @@
 #include "HostError.h"
 #include "ImageFile.h"
 #include "OutputFile.h"
+#include "ProgramOutput.h"
 #include "PtexFileScene.h"
 #include "Renderer.h"
 #include "Scene.h"
 #include "SceneSession.h"
+#include "TextureParameterHelp.h"
 
 #include <tarsk/TarskPluginParameter.h>
 
@@ -33,12 +35,22 @@ namespace fs = std::filesystem;
 const char* kUsage =
     "usage: tarsk-render [SCENE.json] [-o OUT.png|OUT.exr] [--width W] [--height H] [--spp N]\n"
     "                    [--threads N] [--frames A:B] [--plugin PATH] [--correct-hits] [--dump-points N]\n"
-    "                    [--quiet]\n"
-    "       tarsk-render FILE.ptx [--filter NAME] [-o OUT.png|OUT.exr] [options as above]\n"
-    "Without SCENE.json it renders the built-in demo into tarsk-demo.png.\n"
+    "                    [--quiet] [--strict]\n"
+    "       tarsk-render FILE.ptx [--filter NAME] [-o OUT.png|OUT.exr] [options as above]\n";
+
+const char* kHelp =
+    "Ray-traces SCENE.json (the format of host/scene/Scene.h) through the plug-in into OUT (default\n"
+    "render.png); without SCENE.json it builds and renders the built-in demo into tarsk-demo.png.\n"
     "FILE.ptx is rendered on the mesh stored in its meta data (PtexFaceVertCounts, PtexFaceVertIndices,\n"
     "PtexVertPositions) into FILE.png in the current folder, through --filter NAME: point, bilinear, box,\n"
-    "gaussian, bicubic (the default; sharpness 0.5), bspline, catmullrom or mitchell.\n";
+    "gaussian, bicubic (the default; sharpness 0.5), bspline, catmullrom or mitchell.\n"
+    "A frame range writes OUT.0001.png etc. Options override the scene's image settings.\n"
+    "  --threads N       render threads (default: every core)\n"
+    "  --dump-points N   also write the shading points of N pixels as OUT.points.tsv/.pixels.tsv\n"
+    "  --quiet           no progress and statistics (texture errors are still listed)\n"
+    "  --strict          exit 1 when any texture reports an error (a file that does not open);\n"
+    "                    a frame whose texture did not load is not rendered\n"
+    "A texture that does not load renders opaque white; its errors are listed again at the end.\n";
 
 struct Options {
     std::string scene;
@@ -51,6 +63,7 @@ struct Options {
     bool correctHits = false;
     int dumpPoints = 0;
     bool quiet = false;
+    bool strict = false;
 };
 
 Options parseOptions(int argc, char** argv)
@@ -82,6 +95,8 @@ Options parseOptions(int argc, char** argv)
             o.dumpPoints = static_cast<int>(parseInteger(arg, value(), 1, 1000000));
         else if (arg == "--quiet")
             o.quiet = true;
+        else if (arg == "--strict")
+            o.strict = true;
         else if (arg == "--frames") {
             std::string v = value();
             size_t colon = v.find(':');
@@ -95,8 +110,8 @@ Options parseOptions(int argc, char** argv)
                 throw HostError("--frames takes A:B with A <= B (frame times A, A + 1, ..., B), not '" + v + "'");
             o.haveFrames = true;
         } else if (arg == "-h" || arg == "--help") {
-            std::fputs(kUsage, stdout);
-            std::exit(0);
+            std::printf("%s\n%s\n%s", kUsage, kHelp, cli::textureParameterHelp());
+            std::exit(cli::finishStdout("error: ") ? 0 : 1);
         } else if (arg.size() > 1 && arg[0] == '-')
             throw HostError("unknown option '" + arg + "'\n" + kUsage);
         else if (o.scene.empty())
@@ -143,7 +158,9 @@ void writeDump(const std::string& output, const host::Scene& scene, const std::v
                       scene.objects[d.object].name.c_str(), d.color.r, d.color.g, d.color.b, d.color.a);
         pixels << line;
     }
-    if (!points.flush() || !pixels.flush()) throw HostError("cannot write the shading points next to '" + output + "'");
+    points.close();
+    pixels.close();
+    if (!points || !pixels) throw HostError("cannot write the shading points next to '" + output + "'");
 }
 
 int run(int argc, char** argv)
@@ -165,6 +182,7 @@ int run(int argc, char** argv)
     checkOutput(o.output);
     host::Scene scene =
         ptexFile ? render::ptexFileScene(o.scene, o.filter.empty() ? "bicubic" : o.filter) : host::loadScene(scenePath);
+    if (o.strict) host::checkStrictPossible(scene);
 
     render::RenderSettings settings;
     settings.width = o.width ? o.width : scene.width;
@@ -189,6 +207,7 @@ int run(int argc, char** argv)
     session.renderBegin();
     for (size_t f = 0; f < times.size(); ++f) {
         session.frameBegin(times[f]);
+        if (o.strict) host::refuseTextureFaults(session);
         std::vector<render::DumpedPoint> dump;
         bake::Image image = render::renderFrame(scene, session, settings, times[f], stats,
                                                 f == 0 && settings.dumpPoints > 0 ? &dump : nullptr);
@@ -202,6 +221,7 @@ int run(int argc, char** argv)
         if (f == 0 && settings.dumpPoints > 0) writeDump(o.output, scene, dump);
     }
     session.renderEnd();
+    if (o.strict) host::refuseTextureFaults(session);
 
     if (!o.quiet) {
         double seconds = std::max(stats.seconds, 1e-9);
@@ -218,8 +238,9 @@ int run(int argc, char** argv)
                      static_cast<unsigned long long>(stats.cacheHits),
                      static_cast<unsigned long long>(stats.cacheLookups));
     }
+    host::printTextureFaultSummary(session);
     for (const std::string& path : written) std::printf("wrote %s\n", fs::absolute(path).c_str());
-    return 0;
+    return cli::finishStdout("error: ") ? 0 : 1;
 }
 
 }  // namespace

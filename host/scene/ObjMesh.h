@@ -35,7 +35,8 @@ struct ObjMesh {
 
 // Reads an OBJ file: "v", "vt", "vn" and "f" lines (corners as v, v/vt, v//vn or v/vt/vn; negative indices count from the end); other
 // statements are ignored. Throws HostError naming the file and line for malformed numbers,
-// indices out of range and faces with fewer than three corners.
+// indices out of range, faces with fewer than three corners, lines longer than kMaxLineLength
+// and more elements than 32-bit indices reach.
 ObjMesh readObj(const std::string& path);
 
 // Writes the mesh as an OBJ file; throws HostError when the file cannot be written.

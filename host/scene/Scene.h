@@ -25,6 +25,8 @@
 // Shading normals are interpolated from per-vertex normals: an OBJ's "vn" where its faces name
 // them, else area-weighted normals of the faces around each vertex that meet at less than a
 // crease angle (so a cube keeps its edges); "shading_normals": false shades each triangle flat.
+// Bounds (SceneJson.h): nesting at most 64 levels of arrays and objects, numbers within double
+// range, no NUL in any text; counts have their lower bounds (threads, width, height, spp >= 1).
 #pragma once
 
 #include "Keyed.h"
@@ -96,11 +98,13 @@ struct Scene {
     const SceneObject* findObject(const std::string& name) const;
 };
 
-// Reads and checks a scene file. Throws HostError on malformed JSON, unknown keys, wrong types,
-// missing OBJ files and mesh lists that do not fit together.
+// Reads and checks a scene file. Throws HostError on malformed JSON (naming line and column),
+// values outside the bounds above, unknown keys, wrong types, missing OBJ files and mesh lists
+// that do not fit together.
 Scene loadScene(const std::string& path);
 
-// The same from an already parsed document; `label` prefixes messages, `baseDir` resolves paths.
+// The same from an already parsed document (checked for the same bounds first); `label` prefixes
+// messages, `baseDir` resolves paths.
 Scene parseScene(const nlohmann::json& doc, const std::string& label, const std::string& baseDir);
 
 // Joins a relative path onto `baseDir`; absolute paths are returned unchanged.

@@ -132,8 +132,13 @@ struct DumpedPixel {
     double rgba[4];
 };
 
-class RenderPtexFile : public ::testing::TestWithParam<bool> {
+// Each check runs on a quad-type file (quads with n-gons as sub-faces) and on a triangle-type file.
+class RenderPtexFile : public ::testing::Test {
 protected:
+    void everyPointShowsThePtexFaceThatLiesThere(bool quadType);
+    void coloursEqualWhatTarskEvalAnswersOnTheMeshPtexInfoWrites(bool quadType);
+    void filesWithoutAUsableMeshAreRefused(bool quadType);
+
     void SetUp() override
     {
         if (renderProgram().empty() || infoProgram().empty()) GTEST_SKIP() << "tarsk-render or ptex-info is not built";
@@ -173,9 +178,8 @@ protected:
 
 }  // namespace
 
-TEST_P(RenderPtexFile, EveryPointShowsThePtexFaceThatLiesThere)
+void RenderPtexFile::everyPointShowsThePtexFaceThatLiesThere(bool quadType)
 {
-    const bool quadType = GetParam();
     const StoredMesh mesh = quadType ? quadTypeMesh() : triangleMesh();
     const std::string ptx = dir + "/stored.ptx";
     writePtexWithMesh(ptx, mesh, quadType);
@@ -200,9 +204,8 @@ TEST_P(RenderPtexFile, EveryPointShowsThePtexFaceThatLiesThere)
     EXPECT_GT(checked, static_cast<int>(points.size()) * 3 / 4);
 }
 
-TEST_P(RenderPtexFile, ColoursEqualWhatTarskEvalAnswersOnTheMeshPtexInfoWrites)
+void RenderPtexFile::coloursEqualWhatTarskEvalAnswersOnTheMeshPtexInfoWrites(bool quadType)
 {
-    const bool quadType = GetParam();
     const StoredMesh mesh = quadType ? quadTypeMesh() : triangleMesh();
     const std::string ptx = dir + "/stored.ptx";
     writePtexWithMesh(ptx, mesh, quadType);
@@ -241,9 +244,8 @@ TEST_P(RenderPtexFile, ColoursEqualWhatTarskEvalAnswersOnTheMeshPtexInfoWrites)
     }
 }
 
-TEST_P(RenderPtexFile, FilesWithoutAUsableMeshAreRefused)
+void RenderPtexFile::filesWithoutAUsableMeshAreRefused(bool quadType)
 {
-    const bool quadType = GetParam();
     StoredMesh mesh = quadType ? quadTypeMesh() : triangleMesh();
     writePtexWithMesh(dir + "/bare.ptx", mesh, quadType, false);
     StoredMesh fewer = mesh;
@@ -287,5 +289,21 @@ TEST_P(RenderPtexFile, FilesWithoutAUsableMeshAreRefused)
         << badFilter.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(QuadAndTriangleFiles, RenderPtexFile, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Quad" : "Triangle"; });
+TEST_F(RenderPtexFile, EveryPointShowsThePtexFaceThatLiesThereOnAQuadFile)
+{
+    everyPointShowsThePtexFaceThatLiesThere(true);
+}
+TEST_F(RenderPtexFile, EveryPointShowsThePtexFaceThatLiesThereOnATriangleFile)
+{
+    everyPointShowsThePtexFaceThatLiesThere(false);
+}
+TEST_F(RenderPtexFile, ColoursEqualWhatTarskEvalAnswersOnTheMeshPtexInfoWritesOnAQuadFile)
+{
+    coloursEqualWhatTarskEvalAnswersOnTheMeshPtexInfoWrites(true);
+}
+TEST_F(RenderPtexFile, ColoursEqualWhatTarskEvalAnswersOnTheMeshPtexInfoWritesOnATriangleFile)
+{
+    coloursEqualWhatTarskEvalAnswersOnTheMeshPtexInfoWrites(false);
+}
+TEST_F(RenderPtexFile, FilesWithoutAUsableMeshAreRefusedOnAQuadFile) { filesWithoutAUsableMeshAreRefused(true); }
+TEST_F(RenderPtexFile, FilesWithoutAUsableMeshAreRefusedOnATriangleFile) { filesWithoutAUsableMeshAreRefused(false); }

@@ -5,6 +5,7 @@
 
 #include "HostError.h"
 #include "OutputFile.h"
+#include "ProgramOutput.h"
 #include "PtexInfoText.h"
 #include "PtexManifest.h"
 #include "PtexMetaMesh.h"
@@ -17,11 +18,28 @@
 
 namespace {
 
+const char* kUsage =
+    "usage: ptex-info [-f] [-m] FILE\n       ptex-info --json FILE\n       ptex-info --mesh FILE OUT.obj\n";
+
 int usage()
 {
-    fprintf(stderr,
-            "usage: ptex-info [-f] [-m] FILE\n       ptex-info --json FILE\n       ptex-info --mesh FILE OUT.obj\n");
+    fputs(kUsage, stderr);
     return 2;
+}
+
+int help()
+{
+    printf(
+        "%s"
+        "Reports on a Ptex file on standard output: its header (mesh type, data type, channels, alpha\n"
+        "channel, faces, edits, mipmaps, border and edge modes), with -f every face (resolution,\n"
+        "adjacent faces and edges, flags) and with -m its meta data; --json writes the file's\n"
+        "manifest (header, meta data, faces, a hash per resolution level and sample texels) as JSON;\n"
+        "--mesh writes the mesh stored in the file's meta data (PtexFaceVertCounts, PtexFaceVertIndices,\n"
+        "PtexVertPositions) as an OBJ file.\n"
+        "Exit status 0, 1 when the file cannot be read or the output not written, 2 for a usage error.\n",
+        kUsage);
+    return tarsk::cli::finishStdout("ptex-info: ") ? 0 : 1;
 }
 
 // Error texts may span lines ("Can't open ptex file: X\n<reason>"); print them as one.
@@ -72,6 +90,8 @@ int main(int argc, char** argv)
             faces = true;
         else if (!strcmp(argv[i], "-m"))
             meta = true;
+        else if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h"))
+            return help();
         else if ((argv[i][0] == '-' && argv[i][1] != '\0') || path)
             return usage();  // an unknown option or a second file
         else
@@ -110,5 +130,5 @@ int main(int argc, char** argv)
         fprintf(stderr, "ptex-info: %s\n", errors.first.c_str());
         return 1;
     }
-    return 0;
+    return tarsk::cli::finishStdout("ptex-info: ") ? 0 : 1;
 }
