@@ -79,6 +79,26 @@ void locateInSubFace(const FaceCorners& corners, const OrigFace& face, Vec3f q, 
 
 }  // namespace
 
+bool makeFaceMap(const FaceFrame& frame, FaceMap& map) noexcept
+{
+    PlanarSolver solver;
+    if (!solver.init(frame.edge1, frame.edge2)) return false;
+    Vec3f a, b;  // s1 = dot(a, d), s2 = dot(b, d)
+    solver.linearMap(a, b);
+    const Vec3f minusA = a * -1.0f, minusB = b * -1.0f;
+    // The affine map from the frame at corner c to the unit square whose corners 0 ... 3 are
+    // (0, 0), (1, 0), (1, 1), (0, 1): s1 runs from corner c to c + 1, s2 from c to c + 3.
+    switch (frame.corner & 3) {
+    case 0: map.uRow = a, map.vRow = b, map.u0 = 0.0f, map.v0 = 0.0f; break;
+    case 1: map.uRow = minusB, map.vRow = a, map.u0 = 1.0f, map.v0 = 0.0f; break;
+    case 2: map.uRow = minusA, map.vRow = minusB, map.u0 = 1.0f, map.v0 = 1.0f; break;
+    default: map.uRow = b, map.vRow = minusA, map.u0 = 0.0f, map.v0 = 1.0f; break;
+    }
+    map.origin = frame.origin;
+    map.faceId = frame.faceId;
+    return true;
+}
+
 void locateFace(const OrigTriMesh& mesh, int32_t t, FaceFrame& frame) noexcept
 {
     const FaceCorners corners{mesh.vertices, mesh.faceVertices + 3 * static_cast<std::ptrdiff_t>(t), 3,
@@ -103,4 +123,40 @@ bool locateFace(const OrigPolyMesh& mesh, const int32_t* faces, int32_t t, Vec3f
     else
         return false;
     return true;
+}
+
+FaceMap triangleFaceMap(const OrigPolyMesh* polyMesh, const OrigTriMesh* triMesh, const int32_t* faces,
+                        int32_t numFaceIndices, int32_t t) noexcept
+{
+    FaceMap map{};
+    map.faceId = FaceMap::kNoFace;
+    // A "faces" list shorter than three indices per render triangle has nothing for t.
+    if (3 * static_cast<int64_t>(t) + 2 >= numFaceIndices) return map;
+    FaceFrame frame;
+    if (triMesh) {
+        locateFace(*triMesh, t, frame);
+    } else {
+        const int32_t faceIndex = polyMesh->faceOfTriangle(t);
+        const int d = polyMesh->faceDegree(faceIndex);
+        if (d != 4) {
+            if (d >= 3) map.faceId = FaceMap::kSubFaceSearch;
+            return map;
+        }
+        const OrigFace& face = polyMesh->faceRecord(faceIndex);
+        locateInQuad(FaceCorners{polyMesh->vertices, face.vertexIndices, d, polyMesh->reverse != 0}, face, faces, t,
+                     frame);
+    }
+    makeFaceMap(frame, map);
+    return map;
+}
+
+bool subFaceMap(const OrigPolyMesh& mesh, int32_t t, Vec3f q, FaceMap& map) noexcept
+{
+    const int32_t faceIndex = mesh.faceOfTriangle(t);
+    const int d = mesh.faceDegree(faceIndex);
+    if (d < 3) return false;
+    const OrigFace& face = mesh.faceRecord(faceIndex);
+    FaceFrame frame;
+    locateInSubFace(FaceCorners{mesh.vertices, face.vertexIndices, d, mesh.reverse != 0}, face, q, frame);
+    return makeFaceMap(frame, map);
 }

@@ -6,6 +6,7 @@
 #include "ColorResolve.h"
 #include "PtexTextureOpen.h"
 #include "ResultCache.h"
+#include "TriangleFrameTable.h"
 
 #include <OrigMesh.h>
 #include <OrigPolyMesh.h>
@@ -76,6 +77,7 @@ public:
     const OrigTriMesh* triMesh = nullptr;
     const int32_t* faces = nullptr;  // the host's "faces" list, borrowed
     int32_t numFaceIndices = 0;      // its element count
+    TriangleFrameTable frameTable;   // per render triangle, made after the mesh; may stay empty
     bool quadFile = false;           // the file's mesh type is quad
     int32_t numChannels = 0;         // the file's channel count and alpha channel
     int32_t alphaChannel = -1;
