@@ -63,9 +63,33 @@ __attribute__((always_inline)) inline void faceWidth(const FaceMap& map, Vec3f w
 FaceMap triangleFaceMap(const OrigPolyMesh* polyMesh, const OrigTriMesh* triMesh, const int32_t* faces,
                         int32_t numFaceIndices, int32_t t) noexcept;
 
+// What the sub-face search of an n-gon needs of its sub-face k: the quad A0 A1 A2 A3 from the
+// face's corner k (A0) over the midpoint of the edge to the next corner (A1), the face's centre
+// (A2) and the midpoint of the edge from the previous corner (A3, the previous sub-face's A1),
+// the solvers of the three triangles the search tests, and the FaceMaps of its two halves.
+struct SubFace {
+    Vec3f corner;             // A0
+    Vec3f toNext;             // A1
+    PlanarSolver lowerHalf;   // (A0; A1, A2)
+    PlanarSolver upperHalf;   // (A2; A3, A0)
+    PlanarSolver cornerHalf;  // (A0; A1, A3): which half of the sub-face frames the point
+    FaceMap halves[2];        // the frames at A0 (corner 0) and at A2 (corner 2); kNoFace if degenerate
+};
+
+// The d sub-faces of n-gon `faceIndex` of the mesh (3 <= d, d != 4), into subFaces[0 ... d).
+void makeSubFaces(const OrigPolyMesh& mesh, int32_t faceIndex, SubFace* subFaces) noexcept;
+
+// Sub-faces made at frame start: the records of face f start at records[starts[f]] (-1 for a
+// face without). Null members: every face works its sub-faces out per point.
+struct PreparedSubFaces {
+    const int32_t* starts = nullptr;
+    const SubFace* records = nullptr;
+};
+
 // The sub-face of t's n-gon (or triangle in a quad-type file) that mesh position q lies in, and
-// its half's FaceMap. False for a degenerate half or a face without corners.
-bool subFaceMap(const OrigPolyMesh& mesh, int32_t t, Vec3f q, FaceMap& map) noexcept;
+// its half's FaceMap. False for a degenerate half or a face without corners. The sub-faces come
+// from `prepared` where it has them; the result is the same bit for bit either way.
+bool subFaceMap(const OrigPolyMesh& mesh, int32_t t, Vec3f q, const PreparedSubFaces& prepared, FaceMap& map) noexcept;
 
 // The frame search itself, for tests and benchmarks that compare against it: t's frame in a
 // triangle-type mesh, and in a quad-type mesh at mesh position q (false for a face with fewer

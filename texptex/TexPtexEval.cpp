@@ -113,25 +113,28 @@ Color TexPtex::evalColor(ShadingContext& context)
         GeometryTransform* transform = transformOf(context);
         const Vec3f q = transform ? fromHost(transform->transformPoint(context, toHost(hit))) : hit;
 
-        const int32_t t = context.faceIndex;
-        if (t < 0 || t >= mesh->numTriangles) return kWhite;
         // Non-finite hit data have no place on the face.
         if (!isFinite(q)) return kWhite;
 
-        // The triangle's map from the frame's table, or made here when the mesh has no table;
-        // both give the same map. An n-gon's sub-face, and with it the map, follows the hit.
+        // The triangle's map from the frame's table (which has exactly the mesh's triangles), or
+        // made here when the mesh has no table; both give the same map. An n-gon's sub-face, and
+        // with it the map, follows the hit.
+        const int32_t t = context.faceIndex;
+        if (t < 0) return kWhite;
         FaceMap located;
         const FaceMap* map;
         if (t < frameTable.size()) {
             map = &frameTable.entries()[t];
         } else {
+            if (t >= mesh->numTriangles) return kWhite;
             located = triangleFaceMap(polyMesh, triMesh, faces, numFaceIndices, t);
             map = &located;
         }
         if (map->faceId < 0) {
             // A frame degenerate in all three axis pairs (a zero-area face or sub-face) has no
             // coordinates and gets the neutral answer.
-            if (map->faceId != FaceMap::kSubFaceSearch || !subFaceMap(*polyMesh, t, q, located)) return kWhite;
+            if (map->faceId != FaceMap::kSubFaceSearch || !subFaceMap(*polyMesh, t, q, frameTable.subFaces(), located))
+                return kWhite;
             map = &located;
         }
         float u, v;

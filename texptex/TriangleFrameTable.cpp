@@ -1,5 +1,7 @@
 #include "TriangleFrameTable.h"
 
+#include <OrigPolyMesh.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <thread>
@@ -47,7 +49,9 @@ bool TriangleFrameTable::build(const OrigPolyMesh* polyMesh, const OrigTriMesh* 
     const int hardware = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
     const int runs = std::clamp(std::min({workers, hardware, numTriangles / kTrianglesPerWorker}), 1, kMaxWorkers);
     const int32_t runLength = (numTriangles + runs - 1) / runs;
-    auto runEnd = [&](int r) { return static_cast<int32_t>(std::min<int64_t>(int64_t(r + 1) * runLength, numTriangles)); };
+    auto runEnd = [&](int r) {
+        return static_cast<int32_t>(std::min<int64_t>(int64_t(r + 1) * runLength, numTriangles));
+    };
     std::thread helpers[kMaxWorkers];
     bool helped[kMaxWorkers] = {};
     for (int r = 1; r < runs; ++r) {
@@ -66,11 +70,46 @@ bool TriangleFrameTable::build(const OrigPolyMesh* polyMesh, const OrigTriMesh* 
             fill(r * runLength, runEnd(r));
     }
     count = numTriangles;
+    if (polyMesh) buildSubFaces(*polyMesh);
     return true;
+}
+
+void TriangleFrameTable::buildSubFaces(const OrigPolyMesh& mesh) noexcept
+{
+    const int32_t numFaces = mesh.numFaces;
+    int64_t total = 0;
+    for (int32_t f = 0; f < numFaces; ++f) {
+        const int32_t d = mesh.faceDegree(f);
+        if (d >= 3 && d != 4) total += d;
+    }
+    if (total == 0 || total > maxSubFaces) return;
+    subFaceStarts.reset(new (std::nothrow) int32_t[static_cast<size_t>(numFaces)]);
+    subFaceRecords.reset(new (std::nothrow) SubFace[static_cast<size_t>(total)]);
+    if (!subFaceStarts || !subFaceRecords) {
+        subFaceStarts.reset();
+        subFaceRecords.reset();
+        return;
+    }
+    int32_t next = 0;  // total fits: maxSubFaces is far below INT32_MAX
+    for (int32_t f = 0; f < numFaces; ++f) {
+        const int32_t d = mesh.faceDegree(f);
+        if (d >= 3 && d != 4) {
+            subFaceStarts[f] = next;
+            makeSubFaces(mesh, f, &subFaceRecords[next]);
+            next += d;
+        } else {
+            subFaceStarts[f] = -1;
+        }
+    }
+    prepared.starts = subFaceStarts.get();
+    prepared.records = subFaceRecords.get();
 }
 
 void TriangleFrameTable::release() noexcept
 {
     maps.reset();
     count = 0;
+    prepared = PreparedSubFaces{};
+    subFaceStarts.reset();
+    subFaceRecords.reset();
 }

@@ -28,10 +28,7 @@ namespace {
 // host uses.
 class ModuleTexture {
 public:
-    ModuleTexture(PluginDesc& desc, int numThreads = 1)
-        : instance(desc), renderer(numThreads, 0.0, nullptr)
-    {
-    }
+    ModuleTexture(PluginDesc& desc, int numThreads = 1) : instance(desc), renderer(numThreads, 0.0, nullptr) {}
     ~ModuleTexture()
     {
         if (begun) {
@@ -41,7 +38,10 @@ public:
     }
     bool valid() const { return instance.valid() && instance.pluginInterface() && instance.texture(); }
 
-    void set(TarskPluginParameter& param) { EXPECT_EQ(instance.pluginInterface()->setParameter(&param), 1) << param.getName(); }
+    void set(TarskPluginParameter& param)
+    {
+        EXPECT_EQ(instance.pluginInterface()->setParameter(&param), 1) << param.getName();
+    }
     void setInt(const char* name, int32_t value)
     {
         TarskPluginParameter p(name);
@@ -116,7 +116,8 @@ struct Rotation {
     }
     Vector3f operator()(const Vector3f& v) const
     {
-        return {float(m[0][0] * v.x + m[0][1] * v.y + m[0][2] * v.z), float(m[1][0] * v.x + m[1][1] * v.y + m[1][2] * v.z),
+        return {float(m[0][0] * v.x + m[0][1] * v.y + m[0][2] * v.z),
+                float(m[1][0] * v.x + m[1][1] * v.y + m[1][2] * v.z),
                 float(m[2][0] * v.x + m[2][1] * v.y + m[2][2] * v.z)};
     }
 };
@@ -143,7 +144,8 @@ MeshLists randomPolygons(std::mt19937& rng)
             const double radius = size * (0.8 + 0.4 * unit(rng));
             const double lift = size * 0.1 * (2 * unit(rng) - 1);
             polygon.push_back(static_cast<int32_t>(vertices.size()));
-            vertices.push_back({float(cx + radius * std::cos(angle)), float(cy + radius * std::sin(angle)), float(lift)});
+            vertices.push_back(
+                {float(cx + radius * std::cos(angle)), float(cy + radius * std::sin(angle)), float(lift)});
         }
         polygons.push_back(polygon);
         ++index;
@@ -170,7 +172,10 @@ ShadingContext contextOn(const MeshLists& mesh, const ShadingThread& thread, int
     return c;
 }
 
-bool finite(const Color& c) { return std::isfinite(c.r) && std::isfinite(c.g) && std::isfinite(c.b) && std::isfinite(c.a); }
+bool finite(const Color& c)
+{
+    return std::isfinite(c.r) && std::isfinite(c.g) && std::isfinite(c.b) && std::isfinite(c.a);
+}
 
 }  // namespace
 
@@ -214,7 +219,8 @@ TEST_F(FaceOrientation, RotatedPolygonsKeepTheirTexture)
             float a = 0.02f + 0.96f * unit(rng), b = 0.02f + 0.96f * unit(rng);
             if (a + b > 0.98f) a = 0.98f - a, b = 0.98f - b;
             if (a < 0.02f || b < 0.02f) continue;
-            points.push_back({t, a, b, {spread(rng), spread(rng), spread(rng)}, {spread(rng), spread(rng), spread(rng)}});
+            points.push_back(
+                {t, a, b, {spread(rng), spread(rng), spread(rng)}, {spread(rng), spread(rng), spread(rng)}});
         }
 
     const Rotation rotations[] = {Rotation(0, 1, 0, 1.5707963267948966), Rotation(1, 0, 0, 1.5707963267948966),
@@ -268,9 +274,10 @@ TEST_F(FaceOrientation, ExtremeFilterParametersGiveFiniteColours)
 {
     std::mt19937 rng(9);
     const MeshLists polygons = randomPolygons(rng);
-    const MeshLists triangles = texptex_test::fanMesh({{0, 0, 0}, {1, 0, 0.2f}, {1, 1, 0}, {0, 1, -0.3f}}, {{0, 1, 2}, {0, 2, 3}});
-    const std::string quadPath = texptex_test::writeIdTexture(
-        "orientation-extreme-quad.ptx", true, texptex_test::ptexFaceCount(polygons, true), 4);
+    const MeshLists triangles =
+        texptex_test::fanMesh({{0, 0, 0}, {1, 0, 0.2f}, {1, 1, 0}, {0, 1, -0.3f}}, {{0, 1, 2}, {0, 2, 3}});
+    const std::string quadPath = texptex_test::writeIdTexture("orientation-extreme-quad.ptx", true,
+                                                              texptex_test::ptexFaceCount(polygons, true), 4);
     const std::string triPath = texptex_test::writeIdTexture("orientation-extreme-tri.ptx", false, 2, 4);
     const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
     const float extremes[] = {1e30f, -1e30f, nan, inf, -inf, 1e19f, 1e5f, -1e5f, 0.0f};
@@ -296,9 +303,9 @@ TEST_F(FaceOrientation, ExtremeFilterParametersGiveFiniteColours)
                         ShadingContext c = contextOn(mesh, thread, (i * 7) % numTriangles, unit(rng), unit(rng), dx,
                                                      {dx.y, dx.x, -dx.z});
                         const Color color = tex.eval(c);
-                        EXPECT_TRUE(finite(color)) << (quad ? "quad" : "triangle") << " filter " << type << " "
-                                                   << name << " " << value << ": " << color.r << " " << color.g << " "
-                                                   << color.b << " " << color.a;
+                        EXPECT_TRUE(finite(color))
+                            << (quad ? "quad" : "triangle") << " filter " << type << " " << name << " " << value << ": "
+                            << color.r << " " << color.g << " " << color.b << " " << color.a;
                         ++evaluated;
                     }
                 }

@@ -109,7 +109,7 @@ TEST(ShadingGeometry, SolvesAreRotationInvariantAndIgnoreTheNormalComponent)
         PlanarSolver solver;
         ASSERT_TRUE(solver.init(e1, e2));
         Vec3f row1, row2;
-        solver.linearMap(row1, row2);
+        solver.linearMap(e1, e2, row1, row2);
         EXPECT_NEAR(dot(row1, d), a, tolerance) << i;
         EXPECT_NEAR(dot(row2, d), b, tolerance) << i;
     }

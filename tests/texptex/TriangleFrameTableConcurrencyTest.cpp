@@ -17,8 +17,7 @@ TEST(TriangleFrameTableConcurrency, ParallelFrameStartMakesTheSingleThreadTable)
     std::vector<Vector3f> vertices;
     std::vector<std::vector<int32_t>> quads;
     for (int y = 0; y <= kSide; ++y)
-        for (int x = 0; x <= kSide; ++x)
-            vertices.push_back({float(x), float(y), 0.01f * float((x * 7 + y * 3) % 5)});
+        for (int x = 0; x <= kSide; ++x) vertices.push_back({float(x), float(y), 0.01f * float((x * 7 + y * 3) % 5)});
     for (int y = 0; y < kSide; ++y)
         for (int x = 0; x < kSide; ++x) {
             const int32_t v0 = y * (kSide + 1) + x;

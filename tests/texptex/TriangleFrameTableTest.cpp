@@ -80,9 +80,11 @@ TEST(TriangleFrameTable, TableAndPerPointPathAgreeBitForBit)
         const MeshLists& lists = quadFile ? quadType : triType;
         for (int reverse : {0, 1}) {
             for (int type : {0, 1, 4}) {
-                Harness table(1), perPoint(1);
+                // With everything made at frame start, with the triangle maps only, and with none.
+                Harness table(1), mapsOnly(1), perPoint(1);
+                mapsOnly.tex().frameTable.maxSubFaces = 0;
                 perPoint.tex().frameTable.maxTriangles = 0;
-                for (Harness* h : {&table, &perPoint}) {
+                for (Harness* h : {&table, &mapsOnly, &perPoint}) {
                     h->setString("ptex_file", (quadFile ? quadPath : triPath).c_str());
                     h->setInt("filter_type", type);
                     h->setInt("reverse_vertices", reverse);
@@ -93,19 +95,23 @@ TEST(TriangleFrameTable, TableAndPerPointPathAgreeBitForBit)
                 const int numTriangles = table.tex().mesh->numTriangles;
                 ASSERT_EQ(table.tex().frameTable.size(), numTriangles);
                 ASSERT_EQ(perPoint.tex().frameTable.size(), 0) << "no table: every point is located";
+                ASSERT_EQ(table.tex().frameTable.subFaces().records != nullptr, quadFile);
+                ASSERT_EQ(mapsOnly.tex().frameTable.subFaces().records, nullptr);
                 for (int t = 0; t < numTriangles; ++t) {
                     for (const auto& [a, b] : weightsToTry(rng)) {
                         ShadingContext c = table.contextAtWeights(t, a, b);
                         c.dPdx = {footprint(rng), footprint(rng), footprint(rng)};
                         c.dPdy = {footprint(rng), footprint(rng), footprint(rng)};
-                        const Color x = table.eval(c), y = perPoint.eval(c);
-                        EXPECT_TRUE(sameBits(x, y)) << "triangle " << t << " at (" << a << ", " << b << ") filter "
-                                                    << type << ": " << x.r << " " << x.g << " " << x.b << " vs "
-                                                    << y.r << " " << y.g << " " << y.b;
+                        const Color x = table.eval(c), y = perPoint.eval(c), z = mapsOnly.eval(c);
+                        EXPECT_TRUE(sameBits(x, z)) << "triangle " << t << " at (" << a << ", " << b << ")";
+                        EXPECT_TRUE(sameBits(x, y))
+                            << "triangle " << t << " at (" << a << ", " << b << ") filter " << type << ": " << x.r
+                            << " " << x.g << " " << x.b << " vs " << y.r << " " << y.g << " " << y.b;
                         ++compared;
                     }
                 }
                 table.end();
+                mapsOnly.end();
                 perPoint.end();
             }
         }
