@@ -36,7 +36,8 @@ public:
     void frameEnd(TUtils::TarskRenderer* renderer) override;
 
     // The filtered, converted colour at the shading point; opaque white (1, 1, 1, 1) while the
-    // instance is not ready or the point cannot be evaluated. Lock-free and allocation-free
+    // instance is not ready or the point cannot be evaluated. Every component is finite: what
+    // the filter or the conversion leaves infinite or NaN is 0. Lock-free and allocation-free
     // except for the growth of the calling thread's result cache.
     TUtils::Color evalColor(TUtils::ShadingContext& context) override;
     // Low (0, 0, 0, 0), high (1, 1, 1, 1); null pointers are skipped.
