@@ -46,8 +46,8 @@ bool TriangleFrameTable::build(const OrigPolyMesh* polyMesh, const OrigTriMesh* 
     };
     // Entries are independent: large meshes are split into equal runs, one per worker. Each
     // helper writes only its own run and is joined before the table is used.
-    const int hardware = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-    const int runs = std::clamp(std::min({workers, hardware, numTriangles / kTrianglesPerWorker}), 1, kMaxWorkers);
+    int runs = std::clamp(std::min(workers, numTriangles / kTrianglesPerWorker), 1, kMaxWorkers);
+    if (runs > 1) runs = std::min(runs, std::max(1, static_cast<int>(std::thread::hardware_concurrency())));
     const int32_t runLength = (numTriangles + runs - 1) / runs;
     auto runEnd = [&](int r) {
         return static_cast<int32_t>(std::min<int64_t>(int64_t(r + 1) * runLength, numTriangles));
