@@ -2,8 +2,10 @@
 // Evaluations per second through TexPtex::evalColor against the bare PtexFilter::eval at the same
 // (face, u, v, widths): what the plug-in's own work (cache look-up, hit rebuild, transform, face
 // location, planar solves, colour resolution) adds to the filter. Filter types 0, 1 and 4 on a quad
-// file (4 x 4 grid of unit quads) and on a triangle file (the same grid split into 32 triangles),
+// file (4 x 4 grid of unit quads), on a triangle file (the same grid split into 32 triangles) and
+// on a quad file of pentagons (each cell with an extra corner, five sub-faces per cell),
 // 1 and 2 threads. Every shading point misses the result cache, so the full work is measured.
+// Also the frame start on a mesh of 10^6 render triangles, and its per-triangle table alone.
 #include "FaceLocation.h"
 #include "LibDesc.h"
 #include "ShadingGeometry.h"
@@ -54,9 +56,20 @@ public:
     Vector3f transformPoint(const ShadingContext&, const Vector3f& p) override { return p; }
 };
 
-bool writeFile(const std::string& path, bool quad)
+// The meshes: a grid of unit quads, the same cells split into two triangles each (a triangle
+// file), or each cell a pentagon with an extra corner just above the middle of its lower edge (a quad file
+// of five sub-faces per cell).
+enum class Shape { quads, triangles, pentagons };
+
+const char* shapeName(Shape shape)
 {
-    const int numFaces = quad ? kGrid * kGrid : 2 * kGrid * kGrid;
+    return shape == Shape::quads ? "quad" : shape == Shape::triangles ? "triangle" : "pentagon";
+}
+
+bool writeFile(const std::string& path, Shape shape)
+{
+    const bool quad = shape != Shape::triangles;
+    const int numFaces = kGrid * kGrid * (shape == Shape::quads ? 1 : shape == Shape::triangles ? 2 : 5);
     Ptex::String error;
     PtexPtr<PtexWriter> writer(PtexWriter::open(path.c_str(), quad ? Ptex::mt_quad : Ptex::mt_triangle, Ptex::dt_uint8,
                                                 3, -1, numFaces, error, true));
@@ -74,7 +87,8 @@ bool writeFile(const std::string& path, bool quad)
                 t[2] = uint8_t((x ^ y) & 255);
             }
         Ptex::FaceInfo info(Ptex::Res(kLog2, kLog2));
-        if (quad) {
+        if (shape == Shape::pentagons) info.flags |= Ptex::FaceInfo::flag_subface;
+        if (shape == Shape::quads) {
             const int i = f % kGrid, j = f / kGrid;
             auto id = [](int x, int y) { return (x < 0 || y < 0 || x >= kGrid || y >= kGrid) ? -1 : y * kGrid + x; };
             info.setadjfaces(id(i, j - 1), id(i + 1, j), id(i, j + 1), id(i - 1, j));
@@ -99,7 +113,7 @@ struct Query {
 // One file with its plug-in instance (ready, two render threads) and, for the bare filter, the
 // same file from a plain cache with a filter per thread.
 struct Setup {
-    bool quad = false;
+    Shape shape = Shape::quads;
     int filterType = 0;
     TexPtex* tex = nullptr;
     std::unique_ptr<TarskRenderer> renderer;
@@ -145,35 +159,38 @@ struct Workload {
         fs::remove_all(folder, ec);
     }
 
-    Setup* make(bool quad, int filterType)
+    // An instance on the file with a grid of nx x ny cells as its mesh, its frame started; with
+    // `queries`, also the bare filters and the shading points; without `table`, no per-triangle
+    // table, so that every point locates its face itself.
+    Setup* make(Shape shape, int filterType, int nx = kGrid, int ny = kGrid, bool queries = true, bool table = true)
     {
         auto s = std::make_unique<Setup>();
-        s->quad = quad;
+        s->shape = shape;
         s->filterType = filterType;
-        const std::string path = (folder / (quad ? "quads.ptx" : "triangles.ptx")).string();
-        if (!fs::exists(path) && !writeFile(path, quad)) return nullptr;
-        // The grid: (kGrid + 1)^2 vertices, unit cells, quads (or two triangles per cell).
-        for (int y = 0; y <= kGrid; ++y)
-            for (int x = 0; x <= kGrid; ++x) s->vertices.push_back({float(x), float(y), 0.0f});
-        for (int y = 0; y < kGrid; ++y)
-            for (int x = 0; x < kGrid; ++x) {
-                const int v0 = y * (kGrid + 1) + x, v1 = v0 + 1, v2 = v0 + kGrid + 2, v3 = v0 + kGrid + 1;
-                if (quad) {
+        const std::string path = (folder / (std::string(shapeName(shape)) + "s.ptx")).string();
+        if (!fs::exists(path) && !writeFile(path, shape)) return nullptr;
+        // The grid: (nx + 1) (ny + 1) vertices, unit cells, then the pentagons' extra corners.
+        for (int y = 0; y <= ny; ++y)
+            for (int x = 0; x <= nx; ++x) s->vertices.push_back({float(x), float(y), 0.0f});
+        for (int y = 0; y < ny; ++y)
+            for (int x = 0; x < nx; ++x) {
+                const int v0 = y * (nx + 1) + x, v1 = v0 + 1, v2 = v0 + nx + 2, v3 = v0 + nx + 1;
+                if (shape == Shape::quads) {
                     s->origFaces.insert(s->origFaces.end(), {v0, v1, v2, v3});
                     s->degrees.push_back(4);
-                } else {
+                    s->faces.insert(s->faces.end(), {v0, v1, v2, v0, v2, v3});
+                } else if (shape == Shape::triangles) {
                     s->origFaces.insert(s->origFaces.end(), {v0, v1, v3, v2, v3, v1});
                     s->degrees.insert(s->degrees.end(), {3, 3});
+                    s->faces.insert(s->faces.end(), {v0, v1, v3, v2, v3, v1});
+                } else {
+                    const int m = int(s->vertices.size());
+                    s->vertices.push_back({float(x) + 0.5f, float(y) + 0.15f, 0.0f});
+                    s->origFaces.insert(s->origFaces.end(), {v0, m, v1, v2, v3});
+                    s->degrees.push_back(5);
+                    s->faces.insert(s->faces.end(), {v0, m, v1, v0, v1, v2, v0, v2, v3});
                 }
             }
-        if (quad) {
-            for (size_t f = 0; f < s->degrees.size(); ++f) {
-                const int32_t* q = &s->origFaces[4 * f];
-                s->faces.insert(s->faces.end(), {q[0], q[1], q[2], q[0], q[2], q[3]});
-            }
-        } else {
-            s->faces = s->origFaces;
-        }
 
         s->tex = static_cast<TexPtex*>(static_cast<Plugin*>(texPtexPluginDesc()->newPlugin(nullptr)));
         TarskPluginParameter file("ptex_file"), type("filter_type"), size("cache_size"), vertices("vertices"),
@@ -188,9 +205,14 @@ struct Workload {
         for (TarskPluginParameter* p : {&file, &type, &size, &vertices, &origFaces, &degrees, &faces})
             s->tex->setParameter(p);
         s->renderer = std::make_unique<TarskRenderer>(kThreads, 0.0, nullptr);
+        if (!table) s->tex->frameTable.maxTriangles = 0;
         s->tex->renderBegin(s->renderer.get());
         s->tex->frameBegin(s->renderer.get());
         if (!s->tex->ready) return nullptr;
+        if (!queries) {
+            setups.push_back(std::move(s));
+            return setups.back().get();
+        }
 
         Ptex::String error;
         s->bareTexture = cache->get(path.c_str(), error);
@@ -235,24 +257,15 @@ struct Workload {
 
             const Vec3f hit = Vec3f{o.x, o.y, o.z} + Vec3f{c.triEdgeA.x, c.triEdgeA.y, c.triEdgeA.z} * a +
                               Vec3f{c.triEdgeB.x, c.triEdgeB.y, c.triEdgeB.z} * b;
-            FaceFrame frame;
-            if (s.tex->polyMesh)
-                locateFace(*s.tex->polyMesh, s.faces.data(), t, hit, frame);
-            else
-                locateFace(*s.tex->triMesh, t, frame);
-            float s1, s2, ds1, ds2;
-            solveInPlane(frame.edge1, frame.edge2, hit - frame.origin, s1, s2);
+            FaceMap map = triangleFaceMap(s.tex->polyMesh, s.tex->triMesh, s.faces.data(), int32_t(s.faces.size()), t);
+            if (map.faceId == FaceMap::kSubFaceSearch) subFaceMap(*s.tex->polyMesh, t, hit, PreparedSubFaces{}, map);
             FilterArgs& f = q.args;
-            f.faceId = frame.faceId;
-            cornerToFaceUv(frame.corner, s1, s2, f.u, f.v);
+            f.faceId = map.faceId;
+            faceUv(map, hit, f.u, f.v);
             f.uw1 = f.vw1 = f.uw2 = f.vw2 = 0;
             if (s.filterType != 0) {
-                double n[3];
-                crossDouble(frame.edge1, frame.edge2, n);
-                solveInPlane(frame.edge1, frame.edge2, projectOntoPlane({c.dPdx.x, c.dPdx.y, c.dPdx.z}, n), ds1, ds2);
-                cornerToFaceWidth(frame.corner, ds1, ds2, f.uw1, f.vw1);
-                solveInPlane(frame.edge1, frame.edge2, projectOntoPlane({c.dPdy.x, c.dPdy.y, c.dPdy.z}, n), ds1, ds2);
-                cornerToFaceWidth(frame.corner, ds1, ds2, f.uw2, f.vw2);
+                faceWidth(map, {c.dPdx.x, c.dPdx.y, c.dPdx.z}, f.uw1, f.vw1);
+                faceWidth(map, {c.dPdy.x, c.dPdy.y, c.dPdy.z}, f.uw2, f.vw2);
             }
         }
     }
@@ -289,6 +302,34 @@ void evalColorBench(benchmark::State& state, Setup* s)
     state.SetItemsProcessed(state.iterations());
 }
 
+// A whole frame start and end on a mesh of 10^6 render triangles: the file opened through its
+// private cache, a filter per thread, the topology and the per-triangle table built, all released.
+// Argument 0 takes the table away: the frame start as it is without one.
+void frameStartBench(benchmark::State& state, Setup* s)
+{
+    s->tex->frameTable.maxTriangles = state.range(0) ? TriangleFrameTable::kDefaultMaxTriangles : 0;
+    for (auto _ : state) {
+        s->tex->frameEnd(s->renderer.get());
+        s->tex->frameBegin(s->renderer.get());
+        if (!s->tex->ready) state.SkipWithError("frame not ready");
+    }
+    s->tex->frameTable.maxTriangles = TriangleFrameTable::kDefaultMaxTriangles;
+    state.SetItemsProcessed(state.iterations() * s->tex->mesh->numTriangles);
+}
+
+// The per-triangle table alone, on the same mesh, made by one or two threads.
+void frameTableBench(benchmark::State& state, Setup* s)
+{
+    TexPtex& tex = *s->tex;
+    for (auto _ : state) {
+        if (!tex.frameTable.build(tex.polyMesh, tex.triMesh, tex.faces, tex.numFaceIndices, tex.mesh->numTriangles,
+                                  int(state.range(0))))
+            state.SkipWithError("no table");
+        benchmark::DoNotOptimize(tex.frameTable.entries());
+    }
+    state.SetItemsProcessed(state.iterations() * tex.mesh->numTriangles);
+}
+
 void bareFilterBench(benchmark::State& state, Setup* s)
 {
     const int thread = state.thread_index();
@@ -317,15 +358,14 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     Workload w;
     workload = &w;
-    for (bool quad : {true, false}) {
+    for (Shape shape : {Shape::quads, Shape::triangles, Shape::pentagons}) {
         for (int filterType : {0, 1, 4}) {
-            Setup* s = w.make(quad, filterType);
+            Setup* s = w.make(shape, filterType);
             if (!s) {
-                std::fprintf(stderr, "cannot set up the %s file with filter %d\n", quad ? "quad" : "triangle",
-                             filterType);
+                std::fprintf(stderr, "cannot set up the %s file with filter %d\n", shapeName(shape), filterType);
                 return 1;
             }
-            const std::string name = std::string(quad ? "quad" : "triangle") + "/filter" + std::to_string(filterType);
+            const std::string name = std::string(shapeName(shape)) + "/filter" + std::to_string(filterType);
             benchmark::RegisterBenchmark(("evalColor/" + name).c_str(), evalColorBench, s)
                 ->Threads(1)
                 ->Threads(2)
@@ -335,6 +375,36 @@ int main(int argc, char** argv)
                 ->Threads(2)
                 ->UseRealTime();
         }
+    }
+    // The point filter without the per-triangle table: what the table saves.
+    for (Shape shape : {Shape::quads, Shape::triangles}) {
+        Setup* s = w.make(shape, 0, kGrid, kGrid, true, false);
+        if (!s) return 1;
+        benchmark::RegisterBenchmark((std::string("evalColorPerPoint/") + shapeName(shape) + "/filter0").c_str(),
+                                     evalColorBench, s)
+            ->Threads(1)
+            ->UseRealTime();
+    }
+    // 10^6 render triangles: 1000 x 500 quads, or as many cells split into two triangles each.
+    for (Shape shape : {Shape::quads, Shape::triangles}) {
+        Setup* s = w.make(shape, 1, 1000, 500, false);
+        if (!s) {
+            std::fprintf(stderr, "cannot set up the large %s mesh\n", shapeName(shape));
+            return 1;
+        }
+        const std::string name = std::string(shapeName(shape)) + "/1M";
+        benchmark::RegisterBenchmark(("frameStart/" + name).c_str(), frameStartBench, s)
+            ->ArgName("table")
+            ->Arg(1)
+            ->Arg(0)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+        benchmark::RegisterBenchmark(("frameTable/" + name).c_str(), frameTableBench, s)
+            ->ArgName("workers")
+            ->Arg(1)
+            ->Arg(2)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -119,7 +119,8 @@ int main(int argc, char** argv)
              writeText(out + "/mesh_topology/pattern" + std::to_string(i), seed);
     }
 
-    // First byte: 0 scene, 1 POINTS, 2 requests, 3 OBJ (the target takes it modulo 4).
+    // First byte: 0 scene, 1 POINTS, 2 requests, 3 OBJ, 4 deep nesting (the target takes it
+    // modulo 5); a deep seed's next bytes give depth / 3 and the place of the nesting.
     const std::string scene = out + "/scene_parse/";
     ok = ok &&
          writeText(scene + "scene.json", std::string(1, '\0') +
@@ -134,6 +135,8 @@ int main(int argc, char** argv)
          writeText(scene + "requests.txt", std::string(1, '\2') + "# face wa wb thread\n0 0.25 0.25\n1 0.5 0.1 1\n") &&
          writeText(scene + "mesh.obj", std::string(1, '\3') +
                                            "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 1 1\n"
-                                           "f 1/1 2/2 3/3 4\nf -1 -2 -3\n");
+                                           "f 1/1 2/2 3/3 4\nf -1 -2 -3\n") &&
+         writeText(scene + "deep-arrays", std::string{'\4', '\x01', '\x00', '\0'} + "[1, 2]") &&
+         writeText(scene + "deep-objects", std::string{'\4', '\x00', '\x16', '\4'} + "{\"keys\": [[0, 1]]}");
     return ok ? 0 : 1;
 }

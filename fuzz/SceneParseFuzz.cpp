@@ -1,10 +1,13 @@
 // Fuzz target: the host programs' text inputs. The first byte picks the parser: a scene file
-// (JSON through parseScene), a POINTS file, a point-request file or an OBJ file. Malformed input
-// must end in a HostError (or a neutral result), never a crash, hang or other exception.
+// (JSON through the scene loader's reader and parseScene), a POINTS file, a point-request file,
+// an OBJ file, or a scene whose input sits at a chosen place under up to 200,000 levels of nested
+// arrays and objects (deeper than libFuzzer's inputs reach by themselves). Malformed input must
+// end in a HostError (or a neutral result), never a crash, hang or other exception.
 #include "HostError.h"
 #include "ObjMesh.h"
 #include "PointMaker.h"
 #include "Scene.h"
+#include "SceneJson.h"
 #include "ShadingPoint.h"
 
 #include <nlohmann/json.hpp>
@@ -39,13 +42,38 @@ bool namesSpecialFiles(const std::string& text)
 void parseSceneText(const std::string& text)
 {
     if (namesSpecialFiles(text)) return;
-    nlohmann::json doc = nlohmann::json::parse(text, nullptr, false);
-    if (doc.is_discarded()) return;
+    nlohmann::json doc = tarsk::host::parseSceneJson(text, "fuzz.json");
     tarsk::host::Scene scene = tarsk::host::parseScene(doc, "fuzz.json", scratchDir());
     for (const tarsk::host::SceneObject& object : scene.objects) {
         tarsk::host::MeshLists lists = object.meshAt(0.0);
         tarsk::host::findMeshListFault(lists);
     }
+}
+
+// Bytes 0-1: nesting depth / 3; byte 2: where the nesting sits (a texture parameter, a mesh
+// list, the top level) and whether it is made of arrays or objects; the rest goes innermost.
+void parseDeepSceneText(const std::string& text)
+{
+    if (text.size() < 3) return;
+    const size_t depth = 3 * ((static_cast<unsigned char>(text[0]) << 8) | static_cast<unsigned char>(text[1]));
+    const auto shape = static_cast<unsigned char>(text[2]);
+    const std::string inner = text.substr(3);
+    static const char* const kPlaces[][2] = {
+        {R"({"objects": [{"mesh": {"vertices": [[0,0,0],[1,0,0],[0,1,0]], "origFaces": [0,1,2], )"
+         R"("origFacesDegree": [3], "faces": [0,1,2]}, "texture": {"type": "TexPtex", "width": )",
+         "}}]}"},
+        {R"({"objects": [{"texture": {"type": "TexPtex"}, "mesh": {"vertices": [[0,0,0]], "faces": )", "}}]}"},
+        {"", ""},
+    };
+    const auto& place = kPlaces[shape % 3];
+    const bool objects = (shape / 3) % 2 == 1;
+    std::string doc = place[0];
+    doc.reserve(doc.size() + depth * 6 + inner.size() + 32);
+    for (size_t i = 0; i < depth; ++i) doc += objects ? "{\"k\": " : "[";
+    doc += inner.empty() ? "0" : inner;
+    for (size_t i = 0; i < depth; ++i) doc += objects ? '}' : ']';
+    doc += place[1];
+    parseSceneText(doc);
 }
 
 void parseObjText(const std::string& text)
@@ -68,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
     if (size == 0) return 0;
     const std::string text(reinterpret_cast<const char*>(bytes) + 1, size - 1);
     try {
-        switch (bytes[0] % 4) {
+        switch (bytes[0] % 5) {
         case 0: parseSceneText(text); break;
         case 1: {
             std::istringstream in(text);
@@ -80,7 +108,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
             tarsk::host::readPointRequests(in, "fuzz.requests");
             break;
         }
-        default: parseObjText(text); break;
+        case 3: parseObjText(text); break;
+        default: parseDeepSceneText(text); break;
         }
     } catch (const tarsk::host::HostError&) {
         // The documented way to refuse input.

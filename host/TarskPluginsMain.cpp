@@ -3,6 +3,7 @@
 // and its full parameter table. Exit status 0 when every library loaded, 1 otherwise.
 #include "PluginInstance.h"
 #include "PluginLibrary.h"
+#include "ProgramOutput.h"
 
 #include <tarsk/GeometryTransform.h>
 #include <tarsk/TarskParameterListDesc.h>
@@ -93,12 +94,20 @@ void printType(PluginDesc& desc, const TUtils::TarskPluginHost& host)
 
 int main(int argc, char** argv)
 {
-    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-        std::fprintf(stderr,
-                     "usage: %s PLUGIN_LIBRARY.so...\n"
-                     "Loads each plug-in library and lists the plug-in types it registers.\n",
-                     argv[0]);
-        return argc < 2 ? 2 : 0;
+    const char* usage = "usage: tarsk-plugins PLUGIN_LIBRARY.so...\n";
+    if (argc < 2) {
+        std::fputs(usage, stderr);
+        return 2;
+    }
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+        std::printf(
+            "%s"
+            "Loads each plug-in library into the stand-in host and lists on standard output what it\n"
+            "registers: the library's name and description, and for every plug-in type its id, the\n"
+            "interfaces it offers and its parameter table (name, type, default, description).\n"
+            "Exit status 0 when every library loaded, 1 otherwise, 2 without arguments.\n",
+            usage);
+        return tarsk::cli::finishStdout("tarsk-plugins: ") ? 0 : 1;
     }
     int status = 0;
     for (int arg = 1; arg < argc; ++arg) {
@@ -116,5 +125,5 @@ int main(int argc, char** argv)
                     libDescription ? libDescription : "");
         for (PluginDesc* desc : library->plugins()) printType(*desc, host);
     }
-    return status;
+    return tarsk::cli::finishStdout("tarsk-plugins: ") ? status : 1;
 }

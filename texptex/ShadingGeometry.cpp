@@ -2,16 +2,15 @@
 
 #include <cmath>
 
-bool inTriangle(Vec3f q, Vec3f p0, Vec3f p1, Vec3f p2) noexcept
+bool solveInPlane(Vec3f e1, Vec3f e2, Vec3f d, float& s1, float& s2) noexcept
 {
-    float s1, s2;
-    if (!solveInPlane(p1 - p0, p2 - p0, q - p0, s1, s2)) return false;
-    return s1 >= 0.0f && s2 >= 0.0f && s1 + s2 <= 1.0f;
-}
-
-bool inQuad(Vec3f q, Vec3f a0, Vec3f a1, Vec3f a2, Vec3f a3) noexcept
-{
-    return inTriangle(q, a0, a1, a2) || inTriangle(q, a2, a3, a0);
+    PlanarSolver solver;
+    if (!solver.init(e1, e2)) {
+        s1 = s2 = 0.0f;
+        return false;
+    }
+    solver.solve(solver.inPlane(d, 0.0f, e1, e2), s1, s2);
+    return true;
 }
 
 void invert3(float m[9]) noexcept

@@ -6,6 +6,7 @@
 #include <tarsk/TarskParameterList.h>
 #include <tarsk/TarskRenderer.h>
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 
@@ -83,6 +84,7 @@ void TexPtex::releaseFrameState() noexcept
     texture.reset();
     polyMesh = nullptr;
     triMesh = nullptr;
+    frameTable.release();
     mesh.reset();
     faces = nullptr;
     numFaceIndices = 0;
@@ -148,7 +150,10 @@ bool TexPtex::buildFrame(TarskRenderer* renderer)
     // enumeration is ever stored in the options.
     const bool knownType = filter_type >= PtexFilter::f_point && filter_type <= PtexFilter::f_mitchell;
     const auto filterType = knownType ? static_cast<PtexFilter::FilterType>(filter_type) : PtexFilter::f_box;
-    const PtexFilter::Options options(filterType, lerp != 0, sharpness);
+    // The cubic kernel is defined for sharpness 0 ... 1; beyond it the weights grow without bound
+    // (1e5 overshoots to -7e5, 1e19 gives infinities), so the filter sees the nearest end, NaN as 0.
+    const float kernelSharpness = sharpness > 0.0f ? std::min(sharpness, 1.0f) : 0.0f;
+    const PtexFilter::Options options(filterType, lerp != 0, kernelSharpness);
     // The filters query the cached texture directly; `texture` owns it and outlives them.
     PtexTexture* filtered = cachedTexture(texture.get());
     for (int32_t i = 0; i < n; ++i) {
@@ -195,6 +200,8 @@ bool TexPtex::buildFrame(TarskRenderer* renderer)
         return false;
     }
 
+    // Without a table (a mesh too large for one) the evaluation locates every point itself.
+    frameTable.build(polyMesh, triMesh, faces, numFaceIndices, mesh->numTriangles, renderer->numThreads());
     ready = true;
     if (log) log->reportInfo("PTex file \"%s\" loaded.", path);
     gammaActive = std::fabs(gamma - 1.0f) > 1e-6;

@@ -6,6 +6,7 @@
 #include "ColorResolve.h"
 #include "PtexTextureOpen.h"
 #include "ResultCache.h"
+#include "TriangleFrameTable.h"
 
 #include <OrigMesh.h>
 #include <OrigPolyMesh.h>
@@ -35,7 +36,8 @@ public:
     void frameEnd(TUtils::TarskRenderer* renderer) override;
 
     // The filtered, converted colour at the shading point; opaque white (1, 1, 1, 1) while the
-    // instance is not ready or the point cannot be evaluated. Lock-free and allocation-free
+    // instance is not ready or the point cannot be evaluated. Every component is finite: what
+    // the filter or the conversion leaves infinite or NaN is 0. Lock-free and allocation-free
     // except for the growth of the calling thread's result cache.
     TUtils::Color evalColor(TUtils::ShadingContext& context) override;
     // Low (0, 0, 0, 0), high (1, 1, 1, 1); null pointers are skipped.
@@ -76,6 +78,7 @@ public:
     const OrigTriMesh* triMesh = nullptr;
     const int32_t* faces = nullptr;  // the host's "faces" list, borrowed
     int32_t numFaceIndices = 0;      // its element count
+    TriangleFrameTable frameTable;   // per render triangle, made after the mesh; may stay empty
     bool quadFile = false;           // the file's mesh type is quad
     int32_t numChannels = 0;         // the file's channel count and alpha channel
     int32_t alphaChannel = -1;

@@ -49,17 +49,38 @@ void hitWeights(const ShadingContext& context, float& wA, float& wB) noexcept
     wB += d[0] * m[1] + d[1] * m[4] + d[2] * m[7];
 }
 
-// Frame coordinates of a pixel differential: mapped to mesh space, projected onto the face's
-// plane and solved in the frame. A differential that gives no finite solution contributes no
-// width, so the filter never sees a non-finite width. Inlined: it runs twice per shading point.
-__attribute__((always_inline)) inline void widthInFrame(const ShadingContext& context, GeometryTransform* transform,
-                                                        const TUtils::Vector3f& differential,
-                                                        const PlanarSolver& solver, const PlaneNormal& plane,
-                                                        float& ds1, float& ds2) noexcept
+// Face-local widths of a pixel differential: mapped to mesh space, then through the face map,
+// which projects it onto the face's plane. A differential that gives no finite width contributes
+// none, so the filter never sees a non-finite width. Inlined: it runs twice per shading point.
+__attribute__((always_inline)) inline void widthOnFace(const ShadingContext& context, GeometryTransform* transform,
+                                                       const TUtils::Vector3f& differential, const FaceMap& map,
+                                                       float& uw, float& vw) noexcept
 {
     const Vec3f v = transform ? fromHost(transform->transformVector(context, differential)) : fromHost(differential);
-    solver.solve(projectOntoPlane(v, plane), ds1, ds2);
-    if (!std::isfinite(ds1) || !std::isfinite(ds2)) ds1 = ds2 = 0.0f;
+    faceWidth(map, v, uw, vw);
+    if (!std::isfinite(uw) || !std::isfinite(vw)) uw = vw = 0.0f;
+}
+
+// The renderer is never handed a non-finite colour: a channel that the filter left infinite or
+// NaN (a float file storing them, or an overflow in the kernel) reads as 0, and so does a
+// component that the colour conversion overflows. Kept out of line: it runs only after a
+// non-finite colour came out.
+__attribute__((noinline)) Color finiteColor(float* channelValues, int32_t numChannels, const ColorPlan& plan) noexcept
+{
+    for (int32_t i = 0; i < numChannels; ++i)
+        if (!std::isfinite(channelValues[i])) channelValues[i] = 0.0f;
+    Color result = resolveColor(channelValues, plan);
+    for (float* component : {&result.r, &result.g, &result.b, &result.a})
+        if (!std::isfinite(*component)) *component = 0.0f;
+    return result;
+}
+
+// True when every component is finite; may also answer false for finite components whose sum
+// overflows, which only sends the colour through finiteColor, which keeps it.
+inline bool isFinite(const Color& c) noexcept
+{
+    const float sum = (c.r + c.g) + (c.b + c.a);
+    return (sum - sum) == 0.0f;
 }
 
 }  // namespace
@@ -92,48 +113,53 @@ Color TexPtex::evalColor(ShadingContext& context)
         GeometryTransform* transform = transformOf(context);
         const Vec3f q = transform ? fromHost(transform->transformPoint(context, toHost(hit))) : hit;
 
-        const int32_t t = context.faceIndex;
-        if (t < 0 || t >= mesh->numTriangles) return kWhite;
-        // A "faces" list shorter than three indices per render triangle has nothing for t.
-        if (3 * static_cast<int64_t>(t) + 2 >= numFaceIndices) return kWhite;
         // Non-finite hit data have no place on the face.
         if (!isFinite(q)) return kWhite;
 
-        FaceFrame frame;
-        if (polyMesh) {
-            if (!locateFace(*polyMesh, faces, t, q, frame)) return kWhite;
+        // The triangle's map from the frame's table (which has exactly the mesh's triangles), or
+        // made here when the mesh has no table; both give the same map. An n-gon's sub-face, and
+        // with it the map, follows the hit.
+        const int32_t t = context.faceIndex;
+        if (t < 0) return kWhite;
+        FaceMap located;
+        const FaceMap* map;
+        if (t < frameTable.size()) {
+            map = &frameTable.entries()[t];
         } else {
-            locateFace(*triMesh, t, frame);
+            if (t >= mesh->numTriangles) return kWhite;
+            located = triangleFaceMap(polyMesh, triMesh, faces, numFaceIndices, t);
+            map = &located;
         }
-        // A frame degenerate in all three axis pairs (a zero-area face or sub-face) has no
-        // coordinates; nor has a hit so far away that they overflow. Both get the neutral answer.
-        // The hit and both differentials are solved in the same axis pair.
-        PlanarSolver solver;
-        if (!solver.init(frame.edge1, frame.edge2)) return kWhite;
-        float s1, s2;
-        solver.solve(q - frame.origin, s1, s2);
-        if (!std::isfinite(s1) || !std::isfinite(s2)) return kWhite;
-
+        if (map->faceId < 0) {
+            // A frame degenerate in all three axis pairs (a zero-area face or sub-face) has no
+            // coordinates and gets the neutral answer.
+            if (map->faceId != FaceMap::kSubFaceSearch || !subFaceMap(*polyMesh, t, q, frameTable.subFaces(), located))
+                return kWhite;
+            map = &located;
+        }
         float u, v;
-        cornerToFaceUv(frame.corner, s1, s2, u, v);
+        faceUv(*map, q, u, v);
+        // So has a hit so far away that its coordinates overflow.
+        if (!std::isfinite(u) || !std::isfinite(v)) return kWhite;
+
         float uw1 = 0.0f, vw1 = 0.0f, uw2 = 0.0f, vw2 = 0.0f;
         if (filter_type != 0) {
-            double normal[3];
-            crossDouble(frame.edge1, frame.edge2, normal);
-            const PlaneNormal plane = planeNormal(normal);
-            float ds1, ds2;
-            widthInFrame(context, transform, context.dPdx, solver, plane, ds1, ds2);
-            cornerToFaceWidth(frame.corner, ds1, ds2, uw1, vw1);
-            widthInFrame(context, transform, context.dPdy, solver, plane, ds1, ds2);
-            cornerToFaceWidth(frame.corner, ds1, ds2, uw2, vw2);
+            widthOnFace(context, transform, context.dPdx, *map, uw1, vw1);
+            widthOnFace(context, transform, context.dPdy, *map, uw2, vw2);
         }
 
         // Zero-filled first, so that a face id the filter writes nothing for gives defined values.
         float channelValues[kMaxChannels];
-        std::fill_n(channelValues, numChannels, 0.0f);
-        filters[thread]->eval(channelValues, 0, numChannels, frame.faceId, u, v, uw1, vw1, uw2, vw2, width, blur);
+        if (numChannels <= 4) {
+            // The common layouts (grey, RGB, RGBA) take four stores, not a call to memset.
+            for (int i = 0; i < 4; ++i) channelValues[i] = 0.0f;
+        } else {
+            std::fill_n(channelValues, numChannels, 0.0f);
+        }
+        filters[thread]->eval(channelValues, 0, numChannels, map->faceId, u, v, uw1, vw1, uw2, vw2, width, blur);
 
-        const Color result = resolveColor(channelValues, colorPlan);
+        Color result = resolveColor(channelValues, colorPlan);
+        if (!isFinite(result)) result = finiteColor(channelValues, numChannels, colorPlan);
 
         if (cache) cache->store(slot, key, result);
         return result;

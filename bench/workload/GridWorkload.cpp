@@ -7,8 +7,8 @@ namespace bench {
 Ptex::FaceInfo GridWorkload::faceInfo(int faceid) const
 {
     const int i = faceid % side, j = faceid / side;
-    int adjfaces[4] = {j > 0 ? faceid - side : -1, i + 1 < side ? faceid + 1 : -1,
-                       j + 1 < side ? faceid + side : -1, i > 0 ? faceid - 1 : -1};
+    int adjfaces[4] = {j > 0 ? faceid - side : -1, i + 1 < side ? faceid + 1 : -1, j + 1 < side ? faceid + side : -1,
+                       i > 0 ? faceid - 1 : -1};
     int adjedges[4] = {Ptex::e_top, Ptex::e_left, Ptex::e_bottom, Ptex::e_right};
     return Ptex::FaceInfo(Ptex::Res(int8_t(log2), int8_t(log2)), adjfaces, adjedges);
 }

@@ -5,8 +5,10 @@
 #include "HostError.h"
 #include "PointEvaluation.h"
 #include "PointMaker.h"
+#include "ProgramOutput.h"
 #include "Scene.h"
 #include "SceneSession.h"
+#include "TextureParameterHelp.h"
 
 #include <tarsk/TextureInterface.h>
 
@@ -22,9 +24,18 @@ namespace {
 using namespace tarsk::host;
 
 const char* kUsage =
-    "usage: tarsk-eval SCENE.json POINTS.tsv [--plugin PATH] [--object NAME] [--frames K]\n"
-    "       tarsk-eval --make-points SCENE.json REQUESTS.tsv [--object NAME] [--footprint S] [--correct-hits]\n"
-    "REQUESTS.tsv holds one 'faceIndex weightA weightB [thread]' per line ('-' reads stdin).\n";
+    "usage: tarsk-eval SCENE.json POINTS.tsv [--plugin PATH] [--object NAME] [--frames K] [--strict]\n"
+    "       tarsk-eval --make-points SCENE.json REQUESTS.tsv [--object NAME] [--footprint S] [--correct-hits]\n";
+
+const char* kHelp =
+    "Evaluates the texture of a scene object (the first, or --object NAME) at the shading points of\n"
+    "POINTS.tsv through the plug-in, and prints 'r g b a' per point, frame after frame (--frames K:\n"
+    "K frames from the scene's frame time). Output goes to standard output only.\n"
+    "  --plugin PATH   the plug-in library (default: the build tree's tarsk_TexPtex.so)\n"
+    "  --strict        exit 1 when any texture reports an error (a file that does not open)\n"
+    "--make-points writes POINTS rows for REQUESTS.tsv, one 'faceIndex weightA weightB [thread]' per\n"
+    "line ('-' reads stdin), with a footprint of S (default 0.01) and --correct-hits.\n"
+    "A texture that does not load answers opaque white (1 1 1 1); its errors are listed again at the end.\n";
 
 struct Options {
     bool makePoints = false;
@@ -34,6 +45,7 @@ struct Options {
     int frames = 1;
     double footprint = 0.01;
     bool correctHits = false;
+    bool strict = false;
 };
 
 Options parseOptions(int argc, char** argv)
@@ -61,9 +73,11 @@ Options parseOptions(int argc, char** argv)
                 throw HostError("--footprint takes a length >= 0, not '" + v + "'");
         } else if (arg == "--correct-hits")
             o.correctHits = true;
+        else if (arg == "--strict")
+            o.strict = true;
         else if (arg == "-h" || arg == "--help") {
-            std::fputs(kUsage, stdout);
-            std::exit(0);
+            std::printf("%s\n%s\n%s", kUsage, kHelp, tarsk::cli::textureParameterHelp());
+            std::exit(tarsk::cli::finishStdout("error: ") ? 0 : 1);
         } else if (arg.size() > 1 && arg[0] == '-')
             throw HostError("unknown option '" + arg + "'\n" + kUsage);
         else
@@ -112,13 +126,13 @@ int makePoints(const Options& o)
                          r.faceIndex, lists.numTriangles());
         writePointRow(std::cout, makePoint(lists, object.objectToWorld, r, options));
     }
-    std::cout.flush();
-    return std::cout ? 0 : 1;
+    return 0;
 }
 
 int evaluate(const Options& o)
 {
     Scene scene = loadScene(o.files[0]);
+    if (o.strict) checkStrictPossible(scene);
     int index = 0;
     pickObject(scene, o.object, index);
     std::vector<ShadingPoint> points = readPoints(o.files[1]);
@@ -135,6 +149,7 @@ int evaluate(const Options& o)
     session.renderBegin();
     for (int frame = 0; frame < o.frames; ++frame) {
         session.frameBegin(scene.frameTime + frame);
+        if (o.strict) refuseTextureFaults(session);
         std::vector<TUtils::Color> colors =
             evaluatePoints(texture, session.geometryObject(index), points, scene.threads);
         session.frameEnd();
@@ -144,9 +159,12 @@ int evaluate(const Options& o)
         }
         std::fputs(out.c_str(), stdout);
         out.clear();
+        if (std::ferror(stdout)) break;  // finishStdout reports it; later frames would be lost too
     }
     session.renderEnd();
-    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+    if (o.strict) refuseTextureFaults(session);
+    printTextureFaultSummary(session);
+    return 0;
 }
 
 }  // namespace
@@ -155,7 +173,8 @@ int main(int argc, char** argv)
 {
     try {
         Options o = parseOptions(argc, argv);
-        return o.makePoints ? makePoints(o) : evaluate(o);
+        const int status = o.makePoints ? makePoints(o) : evaluate(o);
+        return tarsk::cli::finishStdout("error: ") ? status : 1;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "error: %s\n", e.what());
         return 1;

@@ -151,14 +151,16 @@ bake::Image renderFrame(const host::Scene& scene, host::SceneSession& session, c
                         }
                         double light = 1.0;
                         if (!scene.unlit) {
-                            host::Vec3 n = host::normalize(hit.normal);
+                            // The shading normal on the side of the geometric normal that the ray sees.
+                            host::Vec3 n = geometry.shadingNormal(hit);
+                            if (host::dot(n, hit.normal) < 0) n = -n;
+                            if (host::dot(hit.normal, ray.direction) > 0) n = -n;
                             host::Vec3 toLight =
                                 scene.headlight ? -host::normalize(ray.direction) : -scene.lightDirection;
-                            if (host::dot(n, ray.direction) > 0) n = -n;  // light the side the ray sees
                             light = scene.ambient + (1.0 - scene.ambient) * std::max(0.0, host::dot(n, toLight));
                         }
                         double alpha = std::clamp(static_cast<double>(c.a), 0.0, 1.0);
-                        if (!std::isfinite(c.a) || scene.objects[hit.object].opaque) alpha = 1.0;
+                        if (!std::isfinite(c.a) || !scene.objects[hit.object].alphaCoverage) alpha = 1.0;
                         const float rgb[3] = {c.r, c.g, c.b};
                         for (int k = 0; k < 3; ++k)
                             color[k] += transmittance * alpha * (std::isfinite(rgb[k]) ? rgb[k] : 0.0) * light;

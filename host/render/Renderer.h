@@ -1,7 +1,8 @@
 // Renderer: renders frames of a scene through the texture instances of a SceneSession. Primary
 // rays from the camera, tiles in parallel on oneTBB with one render-thread index per worker,
-// every hit shaded through its object's texture, alpha treated as coverage (the ray continues
-// and layers are composited front to back), then Lambert or unlit shading over the background.
+// every hit shaded through its object's texture, alpha taken as coverage for objects that ask for
+// it (the ray continues and layers are composited front to back), then Lambert shading with the
+// objects' shading normals, or unlit, over the background.
 #pragma once
 
 #include "Camera.h"

@@ -2,6 +2,7 @@
 
 #include "HostError.h"
 #include "PointMaker.h"
+#include "ShadingNormals.h"
 
 #include <limits>
 
@@ -16,6 +17,9 @@ SceneGeometry::SceneGeometry(const host::Scene& sceneDesc, double time)
     device = rtcNewDevice(nullptr);
     if (!device) throw HostError("cannot create the Embree device");
     scene = rtcNewScene(device);
+    // Watertight intersection: a ray through the shared edge of two triangles (a quad's diagonal)
+    // hits one of them instead of slipping between both.
+    rtcSetSceneFlags(scene, RTC_SCENE_FLAG_ROBUST);
     for (size_t i = 0; i < sceneDesc.objects.size(); ++i) {
         const host::SceneObject& object = sceneDesc.objects[i];
         host::MeshLists lists = object.meshAt(time);
@@ -45,6 +49,16 @@ SceneGeometry::SceneGeometry(const host::Scene& sceneDesc, double time)
             if (objectOfGeometry.size() <= id) objectOfGeometry.resize(id + 1, -1);
             objectOfGeometry[id] = static_cast<int>(i);
         }
+        std::vector<Vec3> normals;
+        if (object.shadingNormals) {
+            normals = shadingNormals(lists, object.cornerNormals);
+            // Normals map by the inverse transpose of the object-to-world matrix.
+            const auto& w = object.worldToObject.rowMajor();
+            for (Vec3& n : normals)
+                n = host::normalize({w[0] * n.x + w[4] * n.y + w[8] * n.z, w[1] * n.x + w[5] * n.y + w[9] * n.z,
+                                     w[2] * n.x + w[6] * n.y + w[10] * n.z});
+        }
+        objectNormals.push_back(std::move(normals));
         objectLists.push_back(std::move(lists));
     }
     rtcCommitScene(scene);
@@ -55,6 +69,17 @@ SceneGeometry::~SceneGeometry()
 {
     if (scene) rtcReleaseScene(scene);
     if (device) rtcReleaseDevice(device);
+}
+
+Vec3 SceneGeometry::shadingNormal(const Hit& hit) const
+{
+    const Vec3 geometric = host::normalize(hit.normal);
+    const std::vector<Vec3>& normals = objectNormals[static_cast<size_t>(hit.object)];
+    if (normals.empty()) return geometric;
+    const size_t first = 3 * static_cast<size_t>(hit.triangle);
+    Vec3 n = host::normalize(normals[first] * (1.0 - hit.u - hit.v) + normals[first + 1] * hit.u +
+                             normals[first + 2] * hit.v);
+    return host::length(n) > 0 ? n : geometric;
 }
 
 Hit SceneGeometry::intersect(const Vec3& origin, const Vec3& direction, float tNear, float tFar) const

@@ -1,6 +1,6 @@
 // SceneGeometry: one Embree 3 BVH over all objects of a scene at one frame time, in world space,
-// and the world-space triangles the hits refer to. Rebuilt per frame so that keyed vertex lists
-// animate the geometry the same way they animate the texture's topology.
+// and the world-space triangles the hits refer to, with their shading normals. Rebuilt per frame
+// so that keyed vertex lists animate the geometry the same way they animate the texture's topology.
 #pragma once
 
 #include "MeshLists.h"
@@ -33,11 +33,15 @@ public:
     // The nearest hit along origin + t * direction with t in (tNear, tFar).
     Hit intersect(const Vec3& origin, const Vec3& direction, float tNear, float tFar) const;
     const host::MeshLists& lists(int object) const { return objectLists[object]; }
+    // The unit world-space normal to shade the hit with: interpolated from the triangle's corner
+    // normals, or the geometric normal for objects shaded flat. Not oriented towards the ray.
+    Vec3 shadingNormal(const Hit& hit) const;
 
 private:
     RTCDevice device = nullptr;
     RTCScene scene = nullptr;
     std::vector<host::MeshLists> objectLists;
+    std::vector<std::vector<Vec3>> objectNormals;  // world space, 3 per triangle; empty: flat
     std::vector<int> objectOfGeometry;
 };
 

@@ -1,17 +1,20 @@
 // tarsk-render: ray-traces a scene's meshes and shades every hit through the TexPtex plug-in,
 // loaded the way a production host loads it, from many render threads; writes PNG or EXR images.
-// Without a scene it generates and renders the built-in demo into tarsk-demo.png.
+// Without a scene it generates and renders the built-in demo into tarsk-demo.png; given a Ptex
+// file instead of a scene, it renders the file on the mesh stored in its meta data.
 #include "CommandLine.h"
 #include "DemoScene.h"
 #include "HostError.h"
 #include "ImageFile.h"
+#include "OutputFile.h"
+#include "ProgramOutput.h"
+#include "PtexFileScene.h"
 #include "Renderer.h"
 #include "Scene.h"
 #include "SceneSession.h"
+#include "TextureParameterHelp.h"
 
 #include <tarsk/TarskPluginParameter.h>
-
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -32,19 +35,35 @@ namespace fs = std::filesystem;
 const char* kUsage =
     "usage: tarsk-render [SCENE.json] [-o OUT.png|OUT.exr] [--width W] [--height H] [--spp N]\n"
     "                    [--threads N] [--frames A:B] [--plugin PATH] [--correct-hits] [--dump-points N]\n"
-    "                    [--quiet]\n"
-    "Without SCENE.json it renders the built-in demo into tarsk-demo.png.\n";
+    "                    [--quiet] [--strict]\n"
+    "       tarsk-render FILE.ptx [--filter NAME] [-o OUT.png|OUT.exr] [options as above]\n";
+
+const char* kHelp =
+    "Ray-traces SCENE.json (the format of host/scene/Scene.h) through the plug-in into OUT (default\n"
+    "render.png); without SCENE.json it builds and renders the built-in demo into tarsk-demo.png.\n"
+    "FILE.ptx is rendered on the mesh stored in its meta data (PtexFaceVertCounts, PtexFaceVertIndices,\n"
+    "PtexVertPositions) into FILE.png in the current folder, through --filter NAME: point, bilinear, box,\n"
+    "gaussian, bicubic (the default; sharpness 0.5), bspline, catmullrom or mitchell.\n"
+    "A frame range writes OUT.0001.png etc. Options override the scene's image settings.\n"
+    "  --threads N       render threads (default: every core)\n"
+    "  --dump-points N   also write the shading points of N pixels as OUT.points.tsv/.pixels.tsv\n"
+    "  --quiet           no progress and statistics (texture errors are still listed)\n"
+    "  --strict          exit 1 when any texture reports an error (a file that does not open);\n"
+    "                    a frame whose texture did not load is not rendered\n"
+    "A texture that does not load renders opaque white; its errors are listed again at the end.\n";
 
 struct Options {
     std::string scene;
     std::string output;
     std::string plugin;
+    std::string filter;
     int width = 0, height = 0, spp = 0, threads = 0;
     bool haveFrames = false;
     double firstFrame = 0, lastFrame = 0;
     bool correctHits = false;
     int dumpPoints = 0;
     bool quiet = false;
+    bool strict = false;
 };
 
 Options parseOptions(int argc, char** argv)
@@ -68,12 +87,16 @@ Options parseOptions(int argc, char** argv)
             o.threads = static_cast<int>(parseInteger(arg, value(), 1, 256));
         else if (arg == "--plugin")
             o.plugin = value();
+        else if (arg == "--filter")
+            o.filter = value();
         else if (arg == "--correct-hits")
             o.correctHits = true;
         else if (arg == "--dump-points")
             o.dumpPoints = static_cast<int>(parseInteger(arg, value(), 1, 1000000));
         else if (arg == "--quiet")
             o.quiet = true;
+        else if (arg == "--strict")
+            o.strict = true;
         else if (arg == "--frames") {
             std::string v = value();
             size_t colon = v.find(':');
@@ -87,8 +110,8 @@ Options parseOptions(int argc, char** argv)
                 throw HostError("--frames takes A:B with A <= B (frame times A, A + 1, ..., B), not '" + v + "'");
             o.haveFrames = true;
         } else if (arg == "-h" || arg == "--help") {
-            std::fputs(kUsage, stdout);
-            std::exit(0);
+            std::printf("%s\n%s\n%s", kUsage, kHelp, cli::textureParameterHelp());
+            std::exit(cli::finishStdout("error: ") ? 0 : 1);
         } else if (arg.size() > 1 && arg[0] == '-')
             throw HostError("unknown option '" + arg + "'\n" + kUsage);
         else if (o.scene.empty())
@@ -110,15 +133,12 @@ std::string framePath(const std::string& output, bool sequence, double time, int
     return (p.parent_path() / (p.stem().string() + number + p.extension().string())).string();
 }
 
-void checkWritableFolder(const std::string& output)
+// Refuses an output that cannot be written before anything is rendered: an image format other
+// than PNG or EXR, a missing or unwritable folder, a folder or device in the output's place.
+void checkOutput(const std::string& output)
 {
-    fs::path folder = fs::path(output).parent_path();
-    if (folder.empty()) folder = ".";
-    if (!fs::is_directory(folder))
-        throw HostError("cannot write '" + output + "': folder '" + folder.string() + "' does not exist");
-    if (::access(folder.c_str(), W_OK) != 0)
-        throw HostError("cannot write '" + output + "': folder '" + folder.string() + "' is not writable");
-    if (fs::is_directory(output)) throw HostError("cannot write '" + output + "': it is a folder");
+    bake::outputImageFormat(output);
+    host::checkOutputPath(output);
 }
 
 void writeDump(const std::string& output, const host::Scene& scene, const std::vector<render::DumpedPoint>& dump)
@@ -138,7 +158,9 @@ void writeDump(const std::string& output, const host::Scene& scene, const std::v
                       scene.objects[d.object].name.c_str(), d.color.r, d.color.g, d.color.b, d.color.a);
         pixels << line;
     }
-    if (!points.flush() || !pixels.flush()) throw HostError("cannot write the shading points next to '" + output + "'");
+    points.close();
+    pixels.close();
+    if (!points || !pixels) throw HostError("cannot write the shading points next to '" + output + "'");
 }
 
 int run(int argc, char** argv)
@@ -147,14 +169,20 @@ int run(int argc, char** argv)
     const bool demo = o.scene.empty();
     std::string scenePath = o.scene;
     if (demo) {
+        if (o.output.empty()) o.output = "tarsk-demo.png";
+        checkOutput(o.output);
         std::string dir = render::demoCacheDir();
         if (!o.quiet) std::fprintf(stderr, "info: building the demo scene in %s\n", dir.c_str());
         scenePath = render::buildDemoScene(dir);
-        if (o.output.empty()) o.output = "tarsk-demo.png";
     }
-    if (o.output.empty()) o.output = "render.png";
-    host::Scene scene = host::loadScene(scenePath);
-    checkWritableFolder(o.output);
+    const bool ptexFile = !demo && render::isPtexFilePath(o.scene);
+    if (!ptexFile && !o.filter.empty())
+        throw HostError("--filter applies to a Ptex file rendered on its own mesh (tarsk-render FILE.ptx)");
+    if (o.output.empty()) o.output = ptexFile ? fs::path(o.scene).stem().string() + ".png" : "render.png";
+    checkOutput(o.output);
+    host::Scene scene =
+        ptexFile ? render::ptexFileScene(o.scene, o.filter.empty() ? "bicubic" : o.filter) : host::loadScene(scenePath);
+    if (o.strict) host::checkStrictPossible(scene);
 
     render::RenderSettings settings;
     settings.width = o.width ? o.width : scene.width;
@@ -179,16 +207,21 @@ int run(int argc, char** argv)
     session.renderBegin();
     for (size_t f = 0; f < times.size(); ++f) {
         session.frameBegin(times[f]);
+        if (o.strict) host::refuseTextureFaults(session);
         std::vector<render::DumpedPoint> dump;
         bake::Image image = render::renderFrame(scene, session, settings, times[f], stats,
                                                 f == 0 && settings.dumpPoints > 0 ? &dump : nullptr);
         session.frameEnd();
+        std::string problem;
+        if (demo && !render::drawCaptions(image, render::demoCaptions(), problem))
+            std::fprintf(stderr, "note: the demo image has no captions: %s\n", problem.c_str());
         std::string path = framePath(o.output, sequence, times[f], static_cast<int>(f));
         bake::writeImage(path, image);
         written.push_back(path);
         if (f == 0 && settings.dumpPoints > 0) writeDump(o.output, scene, dump);
     }
     session.renderEnd();
+    if (o.strict) host::refuseTextureFaults(session);
 
     if (!o.quiet) {
         double seconds = std::max(stats.seconds, 1e-9);
@@ -205,8 +238,9 @@ int run(int argc, char** argv)
                      static_cast<unsigned long long>(stats.cacheHits),
                      static_cast<unsigned long long>(stats.cacheLookups));
     }
+    host::printTextureFaultSummary(session);
     for (const std::string& path : written) std::printf("wrote %s\n", fs::absolute(path).c_str());
-    return 0;
+    return cli::finishStdout("error: ") ? 0 : 1;
 }
 
 }  // namespace

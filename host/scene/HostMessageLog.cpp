@@ -1,6 +1,7 @@
 #include "HostMessageLog.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace tarsk::host {
 
@@ -14,7 +15,17 @@ void HostMessageLog::write(Level level, const std::string& text)
     for (size_t at = flat.find('\n'); at != std::string::npos; at = flat.find('\n', at)) flat.replace(at, 1, "; ");
     std::string line = (level == Level::Error ? "error: " : "info: ") + flat + "\n";
     std::fputs(line.c_str(), stderr);
+    if (level == Level::Error) {
+        std::lock_guard<std::mutex> lock(errorsMutex);
+        errors.push_back(std::move(flat));
+    }
     TUtils::TarskMessageLog::write(level, text);
+}
+
+std::vector<std::string> HostMessageLog::takeErrors()
+{
+    std::lock_guard<std::mutex> lock(errorsMutex);
+    return std::exchange(errors, {});
 }
 
 }  // namespace tarsk::host

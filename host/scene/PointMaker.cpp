@@ -1,7 +1,10 @@
 #include "PointMaker.h"
 
 #include "HostError.h"
+#include "LineReader.h"
+#include "ShortText.h"
 
+#include <cmath>
 #include <cstring>
 #include <istream>
 #include <sstream>
@@ -72,14 +75,13 @@ std::vector<PointRequest> readPointRequests(std::istream& in, const std::string&
 {
     std::vector<PointRequest> requests;
     std::string line;
-    int lineNo = 0;
-    while (std::getline(in, line)) {
-        ++lineNo;
+    LineReader lines(in, label);
+    while (lines.next(line)) {
         std::istringstream words(line);
         std::vector<std::string> fields;
         for (std::string w; words >> w;) fields.push_back(w);
         if (fields.empty() || fields[0][0] == '#') continue;
-        std::string where = label + ":" + std::to_string(lineNo);
+        std::string where = lines.where();
         if (fields.size() < 3 || fields.size() > 4)
             throw HostError(where + ": expected 'faceIndex weightA weightB [thread]'");
         PointRequest r;
@@ -91,12 +93,14 @@ std::vector<PointRequest> readPointRequests(std::istream& in, const std::string&
             if (used != fields[1].size()) throw std::invalid_argument("weightA");
             r.weightB = std::stof(fields[2], &used);
             if (used != fields[2].size()) throw std::invalid_argument("weightB");
+            if (!std::isfinite(r.weightA) || !std::isfinite(r.weightB)) throw std::invalid_argument("weights");
             if (fields.size() == 4) {
                 r.thread = std::stoi(fields[3], &used);
                 if (used != fields[3].size() || r.thread < 0) throw std::invalid_argument("thread");
             }
         } catch (const std::exception&) {
-            throw HostError(where + ": expected 'faceIndex weightA weightB [thread]' with numbers, got '" + line + "'");
+            throw HostError(where + ": expected 'faceIndex weightA weightB [thread]' with numbers, got '" +
+                            shortText(line) + "'");
         }
         requests.push_back(r);
     }

@@ -2,6 +2,8 @@
 
 #include "HostError.h"
 #include "ObjMesh.h"
+#include "SceneJson.h"
+#include "ShortText.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,6 +11,7 @@
 #include <fstream>
 #include <limits>
 #include <set>
+#include <sstream>
 
 namespace tarsk::host {
 
@@ -31,15 +34,11 @@ public:
         throw HostError(label + ": " + (p.empty() ? std::string("(top level)") : p) + ": " + what);
     }
 
-    std::string describe() const
-    {
-        std::string text = v.dump();
-        if (text.size() > 40) text = text.substr(0, 37) + "...";
-        return std::string(v.type_name()) + " " + text;
-    }
+    // The value shortened for a message; never the whole of a long list.
+    std::string describe() const { return describeJson(v); }
 
-    Node field(const std::string& key) const { return Node(v.at(key), p.empty() ? key : p + "." + key, label); }
-    Node element(size_t i) const { return Node(v.at(i), p + "[" + std::to_string(i) + "]", label); }
+    Node field(const std::string& key) const { return Node(v.at(key), joinKey(p, key), label); }
+    Node element(size_t i) const { return Node(v.at(i), joinIndex(p, i), label); }
     bool has(const std::string& key) const { return v.contains(key); }
 
     void requireObject(const std::set<std::string>& allowed) const
@@ -53,6 +52,14 @@ public:
         if (!v.is_array()) fail("expected an array, got " + describe());
         return v.size();
     }
+    // The size of a list that reaches the plug-in, whose list handles count in 32 bits.
+    size_t listSize() const
+    {
+        size_t n = arraySize();
+        if (n > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
+            fail("a list of " + std::to_string(n) + " elements is longer than a mesh list can be");
+        return n;
+    }
     double number() const
     {
         if (!v.is_number()) fail("expected a number, got " + describe());
@@ -64,8 +71,11 @@ public:
                     int64_t hi = std::numeric_limits<int32_t>::max()) const
     {
         if (!v.is_number_integer()) fail("expected an integer, got " + describe());
-        if (v.is_number_unsigned() ? v.get<uint64_t>() > static_cast<uint64_t>(hi)
-                                   : (v.get<int64_t>() < lo || v.get<int64_t>() > hi))
+        // The parser stores every integer >= 0 as unsigned, so both bounds apply to both kinds.
+        const bool outside = v.is_number_unsigned() ? v.get<uint64_t>() > static_cast<uint64_t>(hi) ||
+                                                          (lo > 0 && v.get<uint64_t>() < static_cast<uint64_t>(lo))
+                                                    : v.get<int64_t>() < lo || v.get<int64_t>() > hi;
+        if (outside)
             fail("integer " + v.dump() + " is outside [" + std::to_string(lo) + ", " + std::to_string(hi) + "]");
         return static_cast<int32_t>(v.get<int64_t>());
     }
@@ -126,7 +136,7 @@ Keyed<std::vector<int32_t>> readIntList(const Node& node)
     Keyed<std::vector<int32_t>> keyed;
     forEachKey(node, [&](const Node& value, double time) {
         std::vector<int32_t> list;
-        size_t n = value.arraySize();
+        size_t n = value.listSize();
         list.reserve(n);
         for (size_t i = 0; i < n; ++i) list.push_back(value.element(i).integer());
         keyed.keys.emplace_back(time, std::move(list));
@@ -140,7 +150,7 @@ Keyed<std::vector<TUtils::Vector3f>> readVectorList(const Node& node)
     Keyed<std::vector<TUtils::Vector3f>> keyed;
     forEachKey(node, [&](const Node& value, double time) {
         std::vector<TUtils::Vector3f> list;
-        size_t n = value.arraySize();
+        size_t n = value.listSize();
         list.reserve(n);
         for (size_t i = 0; i < n; ++i) {
             Vec3 p = value.element(i).vec3();
@@ -172,6 +182,11 @@ void readMesh(const Node& mesh, SceneObject& object, const std::string& baseDir)
             mesh.field("obj").fail(e.what());
         }
         MeshLists lists = meshListsFromObj(obj);
+        if (obj.hasNormals()) {
+            object.cornerNormals.assign(obj.cornerPositions.size(), Vec3());
+            for (size_t c = 0; c < obj.cornerNormals.size(); ++c)
+                if (obj.cornerNormals[c] >= 0) object.cornerNormals[c] = obj.normals[obj.cornerNormals[c]];
+        }
         object.vertices = single(std::move(lists.vertices));
         object.origFaces = single(std::move(lists.origFaces));
         object.origFacesDegree = single(std::move(lists.origFacesDegree));
@@ -199,7 +214,7 @@ std::set<double> meshKeyTimes(const SceneObject& o)
 
 SceneObject readObject(const Node& node, size_t index, const std::string& baseDir)
 {
-    node.requireObject({"name", "transform", "mesh", "texture", "opaque"});
+    node.requireObject({"name", "transform", "mesh", "texture", "alpha_coverage", "opaque", "shading_normals"});
     SceneObject object;
     object.jsonPath = node.where();
     object.name = node.has("name") ? node.field("name").string() : "object" + std::to_string(index);
@@ -213,7 +228,14 @@ SceneObject readObject(const Node& node, size_t index, const std::string& baseDi
         if (!inverse) t.fail("the matrix cannot be inverted");
         object.worldToObject = *inverse;
     }
-    if (node.has("opaque")) object.opaque = node.field("opaque").boolean();
+    // "opaque" is the older spelling of the same choice: "opaque": false asks for coverage.
+    if (node.has("opaque")) object.alphaCoverage = !node.field("opaque").boolean();
+    if (node.has("alpha_coverage")) {
+        object.alphaCoverage = node.field("alpha_coverage").boolean();
+        if (node.has("opaque") && node.field("opaque").boolean() == object.alphaCoverage)
+            node.fail("\"alpha_coverage\" and \"opaque\" contradict each other; give one of them");
+    }
+    if (node.has("shading_normals")) object.shadingNormals = node.field("shading_normals").boolean();
     if (!node.has("mesh")) node.fail("missing \"mesh\"");
     readMesh(node.field("mesh"), object, baseDir);
     if (!node.has("texture")) node.fail("missing \"texture\"");
@@ -263,6 +285,7 @@ std::string resolvePath(const std::string& baseDir, const std::string& path)
 
 Scene parseScene(const json& doc, const std::string& label, const std::string& baseDir)
 {
+    checkSceneDocument(doc, label);
     Scene scene;
     scene.path = label;
     scene.baseDir = baseDir;
@@ -283,7 +306,8 @@ Scene parseScene(const json& doc, const std::string& label, const std::string& b
         scene.objects.push_back(readObject(objects.element(i), i, baseDir));
         for (size_t j = 0; j < i; ++j)
             if (scene.objects[j].name == scene.objects[i].name)
-                objects.element(i).field("name").fail("name \"" + scene.objects[i].name + "\" is used twice");
+                objects.element(i).field("name").fail("name \"" + shortText(scene.objects[i].name) +
+                                                      "\" is used twice");
     }
     for (size_t i = 0; i < n; ++i)
         for (double time : meshKeyTimes(scene.objects[i])) {
@@ -328,7 +352,7 @@ Scene parseScene(const json& doc, const std::string& label, const std::string& b
     if (top.has("shading")) {
         std::string shading = top.field("shading").string();
         if (shading != "unlit" && shading != "lambert")
-            top.field("shading").fail("expected \"unlit\" or \"lambert\", got \"" + shading + "\"");
+            top.field("shading").fail("expected \"unlit\" or \"lambert\", got \"" + shortText(shading) + "\"");
         scene.unlit = shading == "unlit";
     }
     return scene;
@@ -336,14 +360,13 @@ Scene parseScene(const json& doc, const std::string& label, const std::string& b
 
 Scene loadScene(const std::string& path)
 {
-    std::ifstream in(path);
+    if (std::filesystem::is_directory(path)) throw HostError("scene file '" + path + "' is a folder");
+    std::ifstream in(path, std::ios::binary);
     if (!in) throw HostError("cannot open scene file '" + path + "'");
-    json doc;
-    try {
-        doc = json::parse(in);
-    } catch (const json::parse_error& e) {
-        throw HostError(path + ": malformed JSON: " + e.what());
-    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) throw HostError("error while reading scene file '" + path + "'");
+    const json doc = parseSceneJson(text.str(), path);
     std::string baseDir = std::filesystem::path(path).parent_path().string();
     if (baseDir.empty()) baseDir = ".";
     return parseScene(doc, path, baseDir);

@@ -6,7 +6,9 @@
 // The file, as JSON (every key optional unless said otherwise; relative paths are relative to it):
 //   "renderer":   {"threads": N, "frame_time": T, "message_log": true}
 //   "objects":    [ (required) {"name": ..., "transform": [16 numbers, row-major, object to world],
-//                   "opaque": false,   // tarsk-render: treat the texture's alpha as 1
+//                   "alpha_coverage": false,  // tarsk-render: the texture's alpha as coverage
+//                   "opaque": true,           // older spelling: "opaque": false = coverage
+//                   "shading_normals": true,  // tarsk-render: smooth shading normals
 //                   "mesh": {"vertices": [[x,y,z],...], "origFaces": [...], "origFacesDegree": [...],
 //                            "faces": [...]}  or  {"obj": "file.obj"}  (required),
 //                   "texture": {"type": "TexPtex" (required), parameter name: value, ...}} ]
@@ -16,6 +18,15 @@
 //   "light":      {"direction": [x,y,z] (travel direction; default: a headlight), "ambient": a}
 //   "shading":    "lambert" | "unlit"
 // Any texture parameter and mesh list may be keyed by time: {"keys": [[time, value], ...]}.
+//
+// tarsk-render draws every object opaque: the texture's alpha is only a value it answers (by
+// default its luminance, see "alpha_type"). With "alpha_coverage": true the alpha becomes
+// coverage: the ray goes on through the object and what lies behind shows where alpha is below 1.
+// Shading normals are interpolated from per-vertex normals: an OBJ's "vn" where its faces name
+// them, else area-weighted normals of the faces around each vertex that meet at less than a
+// crease angle (so a cube keeps its edges); "shading_normals": false shades each triangle flat.
+// Bounds (SceneJson.h): nesting at most 64 levels of arrays and objects, numbers within double
+// range, no NUL in any text; counts have their lower bounds (threads, width, height, spp >= 1).
 #pragma once
 
 #include "Keyed.h"
@@ -46,7 +57,11 @@ struct SceneObject {
     Keyed<std::vector<int32_t>> origFaces;
     Keyed<std::vector<int32_t>> origFacesDegree;
     Keyed<std::vector<int32_t>> faces;
-    bool opaque = false;      // rendering: ignore the texture's alpha (coverage 1)
+    bool alphaCoverage = false;  // rendering: the texture's alpha is coverage (else coverage 1)
+    bool shadingNormals = true;  // rendering: interpolated per-vertex normals (else flat)
+    // The OBJ's "vn" normals, one per "origFaces" corner (zero where the corner names none);
+    // empty for meshes given as lists and OBJ files without normals.
+    std::vector<Vec3> cornerNormals;
     std::string textureType;  // "TexPtex"
     std::vector<ParamSetting> textureParams;
 
@@ -83,11 +98,13 @@ struct Scene {
     const SceneObject* findObject(const std::string& name) const;
 };
 
-// Reads and checks a scene file. Throws HostError on malformed JSON, unknown keys, wrong types,
-// missing OBJ files and mesh lists that do not fit together.
+// Reads and checks a scene file. Throws HostError on malformed JSON (naming line and column),
+// values outside the bounds above, unknown keys, wrong types, missing OBJ files and mesh lists
+// that do not fit together.
 Scene loadScene(const std::string& path);
 
-// The same from an already parsed document; `label` prefixes messages, `baseDir` resolves paths.
+// The same from an already parsed document (checked for the same bounds first); `label` prefixes
+// messages, `baseDir` resolves paths.
 Scene parseScene(const nlohmann::json& doc, const std::string& label, const std::string& baseDir);
 
 // Joins a relative path onto `baseDir`; absolute paths are returned unchanged.

@@ -1,6 +1,8 @@
 #include "SceneSession.h"
 
 #include "HostError.h"
+#include "SceneJson.h"
+#include "ShortText.h"
 
 #include <MatrixGeometryObject.h>
 #include <PluginInstance.h>
@@ -13,8 +15,10 @@
 #include <tarsk/TextureInterface.h>
 
 #include <unistd.h>
+#include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <limits>
 
@@ -41,9 +45,7 @@ bool isMeshList(const std::string& name)
 
 [[noreturn]] void wrongType(const ParamSetting& setting, const char* expected, const json& value)
 {
-    std::string text = value.dump();
-    if (text.size() > 40) text = text.substr(0, 37) + "...";
-    throw HostError(setting.jsonPath + ": expected " + expected + ", got " + value.type_name() + " " + text);
+    throw HostError(setting.jsonPath + ": expected " + expected + ", got " + describeJson(value));
 }
 
 // Fills `param` with the setting's keys, converted to the kind the plug-in registered.
@@ -109,8 +111,8 @@ void convertSetting(const ParamSetting& setting, const TUtils::TarskParameterInf
             break;
         }
         default:
-            throw HostError(setting.jsonPath + ": parameter \"" + setting.name + "\" cannot be set from a scene (" +
-                            parameterTypeName(info.type) + ")");
+            throw HostError(setting.jsonPath + ": parameter \"" + shortText(setting.name) +
+                            "\" cannot be set from a scene (" + parameterTypeName(info.type) + ")");
         }
     }
 }
@@ -123,15 +125,18 @@ SceneSession::SceneSession(const Scene& scene, const std::string& pluginPath, in
     library = PluginLibrary::load(pluginPath, pluginHost, error);
     if (!library) throw HostError("cannot load plug-in: " + error);
     tarskRenderer = std::make_unique<TUtils::TarskRenderer>(numThreads, scene.frameTime, messageLog ? &log : nullptr);
+    logging = messageLog;
+    frameTime = scene.frameTime;
 
     objects.resize(scene.objects.size());
     for (size_t i = 0; i < scene.objects.size(); ++i) {
         const SceneObject& object = scene.objects[i];
         Instance& instance = objects[i];
+        objectLabels.push_back("object \"" + shortText(object.name) + "\" (" + object.jsonPath + ")");
         instance.type = pluginHost.findByName(object.textureType.c_str());
         if (!instance.type)
-            throw HostError(object.jsonPath + ".texture.type: no plug-in type \"" + object.textureType + "\" in " +
-                            pluginPath);
+            throw HostError(object.jsonPath + ".texture.type: no plug-in type \"" + shortText(object.textureType) +
+                            "\" in " + pluginPath);
         instance.plugin = std::make_unique<PluginInstance>(*instance.type->desc, &pluginHost);
         if (!instance.plugin->valid())
             throw HostError(object.jsonPath + ": the plug-in could not create a \"" + object.textureType + "\"");
@@ -150,7 +155,8 @@ void SceneSession::setParameters(const SceneObject& object, Instance& instance)
     for (const ParamSetting& setting : object.textureParams) {
         const TUtils::TarskParameterInfo* info = table ? table->findParam(setting.name.c_str()) : nullptr;
         if (!info)
-            throw HostError(setting.jsonPath + ": unknown parameter \"" + setting.name + "\" of " + object.textureType);
+            throw HostError(setting.jsonPath + ": unknown parameter \"" + shortText(setting.name) + "\" of " +
+                            object.textureType);
         if (info->isOutput)
             throw HostError(setting.jsonPath + ": \"" + setting.name + "\" is an output and cannot be set");
         if (isMeshList(setting.name))
@@ -182,29 +188,98 @@ SceneSession::~SceneSession()
 
 PluginBase* SceneSession::geometryObject(int object) const { return objects[object].geometry.get(); }
 
+void SceneSession::collectFaults(int object, double time)
+{
+    for (std::string& message : log.takeErrors()) {
+        auto same = std::find_if(faults.begin(), faults.end(), [&](const TextureFault& fault) {
+            return fault.object == object && fault.message == message;
+        });
+        if (same != faults.end())
+            ++same->frames;
+        else
+            faults.push_back({object, std::move(message), time, 1});
+    }
+}
+
+std::vector<std::string> SceneSession::textureFaultLines() const
+{
+    std::vector<std::string> lines;
+    char time[32];
+    for (const TextureFault& fault : faults) {
+        std::snprintf(time, sizeof time, "%g", fault.firstTime);
+        const std::string who = fault.object >= 0 ? objectLabels[static_cast<size_t>(fault.object)]
+                                                  : std::string("a texture, while shading");
+        std::string line = who + " at frame " + time + ": " + fault.message;
+        if (fault.frames > 1) line += " (and " + std::to_string(fault.frames - 1) + " more time(s))";
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+// Each instance's errors are taken right after its own call, so they are filed under it. The
+// plug-in reports from these calls only; anything reported while shading has no owner.
 void SceneSession::renderBegin()
 {
-    for (Instance& instance : objects) instance.control->renderBegin(tarskRenderer.get());
+    log.takeErrors();  // anything before the render belongs to no texture
+    for (size_t i = 0; i < objects.size(); ++i) {
+        objects[i].control->renderBegin(tarskRenderer.get());
+        collectFaults(static_cast<int>(i), frameTime);
+    }
     rendering = true;
 }
 
 void SceneSession::frameBegin(double time)
 {
     tarskRenderer->setFrameTime(time);
-    for (Instance& instance : objects) instance.control->frameBegin(tarskRenderer.get());
+    frameTime = time;
+    for (size_t i = 0; i < objects.size(); ++i) {
+        objects[i].control->frameBegin(tarskRenderer.get());
+        collectFaults(static_cast<int>(i), time);
+    }
     inFrame = true;
 }
 
 void SceneSession::frameEnd()
 {
-    for (Instance& instance : objects) instance.control->frameEnd(tarskRenderer.get());
+    collectFaults(-1, frameTime);
+    for (size_t i = 0; i < objects.size(); ++i) {
+        objects[i].control->frameEnd(tarskRenderer.get());
+        collectFaults(static_cast<int>(i), frameTime);
+    }
     inFrame = false;
 }
 
 void SceneSession::renderEnd()
 {
-    for (Instance& instance : objects) instance.control->renderEnd(tarskRenderer.get());
+    for (size_t i = 0; i < objects.size(); ++i) {
+        objects[i].control->renderEnd(tarskRenderer.get());
+        collectFaults(static_cast<int>(i), frameTime);
+    }
     rendering = false;
+}
+
+void printTextureFaultSummary(const SceneSession& session)
+{
+    const std::vector<std::string> lines = session.textureFaultLines();
+    if (lines.empty()) return;
+    std::fprintf(stderr, "summary: %zu texture error(s); an object whose texture did not load shows opaque white:\n",
+                 lines.size());
+    for (const std::string& line : lines) std::fprintf(stderr, "summary:   %s\n", line.c_str());
+}
+
+void refuseTextureFaults(const SceneSession& session)
+{
+    if (session.textureFaults().empty()) return;
+    printTextureFaultSummary(session);
+    throw HostError("--strict: the scene's textures reported " + std::to_string(session.textureFaults().size()) +
+                    " error(s), listed above");
+}
+
+void checkStrictPossible(const Scene& scene)
+{
+    if (!scene.messageLog)
+        throw HostError("--strict needs the renderer's message log to see texture errors, but " + scene.path +
+                        " turns it off (renderer.message_log)");
 }
 
 }  // namespace tarsk::host

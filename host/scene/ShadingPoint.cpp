@@ -1,6 +1,8 @@
 #include "ShadingPoint.h"
 
 #include "HostError.h"
+#include "LineReader.h"
+#include "ShortText.h"
 
 #include <cerrno>
 #include <cmath>
@@ -75,13 +77,12 @@ std::vector<ShadingPoint> readPoints(std::istream& in, const std::string& label)
     const std::vector<std::string> names = columnNames();
     std::vector<ShadingPoint> points;
     std::string line;
-    int lineNo = 0;
     bool sawHeader = false;
-    while (std::getline(in, line)) {
-        ++lineNo;
+    LineReader lines(in, label);
+    while (lines.next(line)) {
         std::vector<std::string> fields = splitFields(line);
         if (fields.empty() || fields[0][0] == '#') continue;
-        std::string where = label + ":" + std::to_string(lineNo);
+        std::string where = lines.where();
         if (!sawHeader) {
             sawHeader = true;
             if (fields != names)
@@ -97,17 +98,19 @@ std::vector<ShadingPoint> readPoints(std::istream& in, const std::string& label)
             errno = 0;
             char* end = nullptr;
             long long v = std::strtoll(fields[col].c_str(), &end, 0);
-            if (*end != '\0' || errno == ERANGE || v < lo || v > hi)
-                throw HostError(where + ": column " + names[col] + ": '" + fields[col] + "' is not an integer in [" +
-                                std::to_string(lo) + ", " + std::to_string(hi) + "]");
+            // The whole field must be the number: a NUL byte inside it ends the C string early.
+            if (end != fields[col].c_str() + fields[col].size() || errno == ERANGE || v < lo || v > hi)
+                throw HostError(where + ": column " + names[col] + ": '" + shortText(fields[col]) +
+                                "' is not an integer in [" + std::to_string(lo) + ", " + std::to_string(hi) + "]");
             return v;
         };
         auto number = [&](int col) {
             errno = 0;
             char* end = nullptr;
             double v = std::strtod(fields[col].c_str(), &end);
-            if (*end != '\0' || !std::isfinite(v))
-                throw HostError(where + ": column " + names[col] + ": '" + fields[col] + "' is not a finite number");
+            if (end != fields[col].c_str() + fields[col].size() || !std::isfinite(v))
+                throw HostError(where + ": column " + names[col] + ": '" + shortText(fields[col]) +
+                                "' is not a finite number");
             return v;
         };
         ShadingPoint p;

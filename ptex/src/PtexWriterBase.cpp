@@ -243,8 +243,7 @@ void PtexWriterBase::writeMeta(PtexMetaData* data)
     }
 }
 
-void PtexWriterBase::appendMetaRecords(std::vector<uint8_t>& out,
-                                       const std::vector<const PtexWriterMetaEntry*>& entries)
+void PtexWriterBase::appendMetaRecords(Bytes& out, const std::vector<const PtexWriterMetaEntry*>& entries)
 {
     for (const PtexWriterMetaEntry* entry : entries) {
         putU8(out, uint8_t(entry->key.size() + 1));

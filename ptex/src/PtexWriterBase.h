@@ -51,7 +51,8 @@ protected:
     bool prepareFaceInfo(int faceid, const FaceInfo& info, const void* data, FaceInfo& stored);
 
     // Writes `entries` as consecutive small meta data records.
-    static void appendMetaRecords(std::vector<uint8_t>& out, const std::vector<const PtexWriterMetaEntry*>& entries);
+    static void appendMetaRecords(PtexWriterEncoding::Bytes& out,
+                                  const std::vector<const PtexWriterMetaEntry*>& entries);
 
     bool hasAlpha() const { return _alphachan >= 0; }
 

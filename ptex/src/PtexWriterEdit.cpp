@@ -55,16 +55,17 @@ public:
     {
         const FaceInfo info = _texture->getFaceInfo(faceid);
         const int pixelSize = DataSize(_texture->dataType()) * _texture->numChannels();
+        // One buffer for every face: its size follows the largest face copied so far.
         if (info.isConstant()) {
-            std::vector<uint8_t> value(static_cast<size_t>(pixelSize));
-            _texture->getData(faceid, value.data(), 0, Res(0, 0));
+            _texels.resize(static_cast<size_t>(pixelSize));
+            _texture->getData(faceid, _texels.data(), 0, Res(0, 0));
             if (!checkRead()) return fail(writer);
-            return writer.addConstantFace(faceid, info, value.data());
+            return writer.addConstantFace(faceid, info, _texels.data());
         }
-        std::vector<uint8_t> texels(size_t(pixelSize) * size_t(info.res.size()));
-        _texture->getData(faceid, texels.data(), 0);
+        _texels.resize(size_t(pixelSize) * size_t(info.res.size()));
+        _texture->getData(faceid, _texels.data(), 0);
         if (!checkRead()) return fail(writer);
-        return writer.addFace(faceid, info, texels.data(), 0);
+        return writer.addFace(faceid, info, _texels.data(), 0);
     }
 
 private:
@@ -78,6 +79,7 @@ private:
     }
 
     CopyErrors _errors;
+    std::vector<uint8_t> _texels;
     PtexCache* _cache = nullptr;
     PtexTexture* _texture = nullptr;
 };

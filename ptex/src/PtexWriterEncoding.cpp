@@ -1,12 +1,13 @@
-// Face data encoding of the writer: planar copy, difference chain for the integer types, zlib,
-// and the tile split that keeps each tile near 64 KiB of decoded data.
+// Face data encoding of the writer: planar copy, difference chain for the integer types, zlib
+// through one reused stream state, and the tile split that keeps each tile near 64 KiB of
+// decoded data.
 
 #include "PtexWriterEncoding.h"
 
 #include "PtexUtils.h"
 
-#include <zlib.h>
-
+#include <climits>
+#include <cstdint>
 #include <cstring>
 
 PTEX_NAMESPACE_BEGIN
@@ -48,27 +49,42 @@ void putFaceInfo(Bytes& out, const FaceInfo& info)
     for (int e = 0; e < 4; ++e) putI32(out, info.adjfaces[e]);
 }
 
-bool deflateBlock(const void* data, size_t size, int level, Bytes& out)
+Deflater::~Deflater()
+{
+    if (_ready) deflateEnd(&_stream);
+}
+
+bool Deflater::compress(const void* data, size_t size, Bytes& out)
 {
     constexpr size_t kChunk = 16384;
-    z_stream zs;
-    std::memset(&zs, 0, sizeof(zs));
-    if (deflateInit2(&zs, level, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
-    zs.next_in = static_cast<Bytef*>(const_cast<void*>(data));
-    zs.avail_in = uInt(size);
+    if (size > UINT32_MAX) return false;
+    if (_ready) {
+        if (deflateReset(&_stream) != Z_OK) return false;
+    } else {
+        _stream = z_stream{};
+        if (deflateInit2(&_stream, _level, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+        _ready = true;
+    }
+    _stream.next_in = static_cast<Bytef*>(const_cast<void*>(data));
+    _stream.avail_in = uInt(size);
     int status = Z_OK;
     while (status == Z_OK) {
         const size_t used = out.size();
         out.resize(used + kChunk);
-        zs.next_out = out.data() + used;
-        zs.avail_out = uInt(kChunk);
-        status = deflate(&zs, Z_FINISH);
-        out.resize(used + kChunk - zs.avail_out);
+        _stream.next_out = out.data() + used;
+        _stream.avail_out = uInt(kChunk);
+        status = deflate(&_stream, Z_FINISH);
+        out.resize(used + kChunk - _stream.avail_out);
         // With Z_FINISH and fresh output space zlib always makes progress; Z_BUF_ERROR here
         // would mean a broken stream state.
     }
-    deflateEnd(&zs);
     return status == Z_STREAM_END;
+}
+
+bool deflateBlock(const void* data, size_t size, int level, Bytes& out)
+{
+    Deflater deflater(level);
+    return deflater.compress(data, size, out);
 }
 
 Res tileResFor(Res res, int pixelSize)
@@ -87,26 +103,6 @@ Res tileResFor(Res res, int pixelSize)
     return Res(int8_t(tu), int8_t(tv));
 }
 
-namespace {
-
-// One untiled, non-constant image: planar copy, difference chain (integer types), zlib.
-EncodeResult encodeSingle(const void* texels, int stride, Res res, DataType dt, int nchannels, int level, Block& out)
-{
-    const int valueSize = DataSize(dt);
-    const int ures = res.u(), vres = res.v();
-    Bytes planar(size_t(valueSize) * size_t(nchannels) * size_t(ures) * size_t(vres));
-    PtexUtils::deinterleave(texels, stride, ures, vres, planar.data(), ures * valueSize, dt, nchannels);
-    const bool differenced = dt == dt_uint8 || dt == dt_uint16;
-    if (differenced) PtexUtils::encodeDifference(planar.data(), int(planar.size()), dt);
-    out.data.clear();
-    if (!deflateBlock(planar.data(), planar.size(), level, out.data)) return EncodeResult::zlibFailed;
-    if (out.data.size() > kMaxBlockSize) return EncodeResult::blockTooLarge;
-    out.header = headerWord(uint32_t(out.data.size()), differenced ? enc_diffzipped : enc_zipped);
-    return EncodeResult::encoded;
-}
-
-}  // namespace
-
 const char* encodeFailureMessage(EncodeResult result)
 {
     // A block size must fit the 30 bits of its header word.
@@ -114,44 +110,63 @@ const char* encodeFailureMessage(EncodeResult result)
                                                  : "PtexWriter error: data compression internal error";
 }
 
-EncodeResult encodeImage(const void* texels, int stride, Res res, DataType dt, int nchannels, int level, Block& out)
+FaceEncoder::FaceEncoder(DataType dt, int nchannels, int level)
+    : _dataType(dt), _nchannels(nchannels), _pixelSize(DataSize(dt) * nchannels), _deflater(level)
+{}
+
+// One untiled, non-constant image: planar copy, difference chain (integer types), zlib.
+EncodeResult FaceEncoder::encodeSingle(const void* texels, int stride, Res res, Block& out)
 {
-    const int pixelSize = DataSize(dt) * nchannels;
-    const Res tileRes = tileResFor(res, pixelSize);
-    if (tileRes == res) return encodeSingle(texels, stride, res, dt, nchannels, level, out);
+    const int valueSize = DataSize(_dataType);
+    const int ures = res.u(), vres = res.v();
+    _planar.resize(size_t(_pixelSize) * size_t(ures) * size_t(vres));
+    PtexUtils::deinterleave(texels, stride, ures, vres, _planar.data(), ures * valueSize, _dataType, _nchannels);
+    const bool differenced = _dataType == dt_uint8 || _dataType == dt_uint16;
+    if (differenced) PtexUtils::encodeDifference(_planar.data(), int(_planar.size()), _dataType);
+    out.data.clear();
+    if (!_deflater.compress(_planar.data(), _planar.size(), out.data)) return EncodeResult::zlibFailed;
+    if (out.data.size() > kMaxBlockSize) return EncodeResult::blockTooLarge;
+    out.header = headerWord(uint32_t(out.data.size()), differenced ? enc_diffzipped : enc_zipped);
+    return EncodeResult::encoded;
+}
+
+EncodeResult FaceEncoder::encode(const void* texels, int stride, Res res, Block& out)
+{
+    const Res tileRes = tileResFor(res, _pixelSize);
+    if (tileRes == res) return encodeSingle(texels, stride, res, out);
 
     const int ntilesu = res.ntilesu(tileRes), ntilesv = res.ntilesv(tileRes);
     const int tileW = tileRes.u(), tileH = tileRes.v();
-    Bytes tileHeaders;
-    Bytes tileData;
-    Block tile;
+    _tileHeaders.clear();
+    _tileData.clear();
     for (int tv = 0; tv < ntilesv; ++tv) {
         for (int tu = 0; tu < ntilesu; ++tu) {
             const char* origin =
-                static_cast<const char*>(texels) + ptrdiff_t(stride) * tv * tileH + ptrdiff_t(tu) * tileW * pixelSize;
-            if (PtexUtils::isConstant(origin, stride, tileW, tileH, pixelSize)) {
+                static_cast<const char*>(texels) + ptrdiff_t(stride) * tv * tileH + ptrdiff_t(tu) * tileW * _pixelSize;
+            if (PtexUtils::isConstant(origin, stride, tileW, tileH, _pixelSize)) {
                 // A constant tile is its one texel, uncompressed.
-                putU32(tileHeaders, headerWord(uint32_t(pixelSize), enc_constant));
-                putBytes(tileData, origin, size_t(pixelSize));
+                putU32(_tileHeaders, headerWord(uint32_t(_pixelSize), enc_constant));
+                putBytes(_tileData, origin, size_t(_pixelSize));
             } else {
-                const EncodeResult result = encodeSingle(origin, stride, tileRes, dt, nchannels, level, tile);
+                const EncodeResult result = encodeSingle(origin, stride, tileRes, _tile);
                 if (result != EncodeResult::encoded) return result;
-                putU32(tileHeaders, tile.header);
-                putBytes(tileData, tile.data.data(), tile.data.size());
+                putU32(_tileHeaders, _tile.header);
+                putBytes(_tileData, _tile.data.data(), _tile.data.size());
             }
         }
     }
-    Bytes zippedHeaders;
-    if (!deflateBlock(tileHeaders.data(), tileHeaders.size(), level, zippedHeaders)) return EncodeResult::zlibFailed;
-    const uint64_t total = 6 + uint64_t(zippedHeaders.size()) + tileData.size();
+    _zippedTileHeaders.clear();
+    if (!_deflater.compress(_tileHeaders.data(), _tileHeaders.size(), _zippedTileHeaders))
+        return EncodeResult::zlibFailed;
+    const uint64_t total = 6 + uint64_t(_zippedTileHeaders.size()) + _tileData.size();
     if (total > kMaxBlockSize) return EncodeResult::blockTooLarge;
     out.data.clear();
     out.data.reserve(size_t(total));
     putU8(out.data, uint8_t(tileRes.ulog2));
     putU8(out.data, uint8_t(tileRes.vlog2));
-    putU32(out.data, uint32_t(zippedHeaders.size()));
-    putBytes(out.data, zippedHeaders.data(), zippedHeaders.size());
-    putBytes(out.data, tileData.data(), tileData.size());
+    putU32(out.data, uint32_t(_zippedTileHeaders.size()));
+    putBytes(out.data, _zippedTileHeaders.data(), _zippedTileHeaders.size());
+    putBytes(out.data, _tileData.data(), _tileData.size());
     out.header = headerWord(uint32_t(total), enc_tiled);
     return EncodeResult::encoded;
 }

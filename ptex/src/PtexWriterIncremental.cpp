@@ -41,7 +41,7 @@ void writeU64At(uint8_t* p, uint64_t value)
 
 PtexIncrWriter::PtexIncrWriter(const char* path, std::FILE* file, MeshType mt, DataType dt, int nchannels,
                                int alphachan, int nfaces)
-    : PtexWriterBase(path, mt, dt, nchannels, alphachan, nfaces), _file(file)
+    : PtexWriterBase(path, mt, dt, nchannels, alphachan, nfaces), _file(file), _encoder(dt, nchannels, kEditCompression)
 {}
 
 PtexIncrWriter::~PtexIncrWriter()
@@ -110,34 +110,33 @@ bool PtexIncrWriter::appendFace(int faceid, const FaceInfo& info, const void* da
     if (stride == 0) stride = rowBytes;
     if (PtexUtils::isConstant(data, stride, ures, vres, _pixelSize)) return writeConstantFace(faceid, info, data);
 
-    Block block;
-    const EncodeResult encoded = encodeImage(data, stride, stored.res, _dataType, _nchannels, kEditCompression, block);
+    const EncodeResult encoded = _encoder.encode(data, stride, stored.res, _block);
     if (encoded != EncodeResult::encoded) {
         setError(encodeFailureMessage(encoded));
         return false;
     }
     // The record's value is the average of the premultiplied texels, divided back.
-    std::vector<uint8_t> texels(size_t(rowBytes) * size_t(vres));
-    PtexUtils::copy(data, stride, texels.data(), rowBytes, vres, rowBytes);
-    if (hasAlpha()) PtexUtils::multalpha(texels.data(), ures * vres, _dataType, _nchannels, _alphachan);
-    std::vector<uint8_t> value(static_cast<size_t>(_pixelSize));
-    PtexUtils::average(texels.data(), rowBytes, ures, vres, value.data(), _dataType, _nchannels);
-    if (hasAlpha()) PtexUtils::divalpha(value.data(), 1, _dataType, _nchannels, _alphachan);
+    _texels.resize(size_t(rowBytes) * size_t(vres));
+    PtexUtils::copy(data, stride, _texels.data(), rowBytes, vres, rowBytes);
+    if (hasAlpha()) PtexUtils::multalpha(_texels.data(), ures * vres, _dataType, _nchannels, _alphachan);
+    _value.resize(static_cast<size_t>(_pixelSize));
+    PtexUtils::average(_texels.data(), rowBytes, ures, vres, _value.data(), _dataType, _nchannels);
+    if (hasAlpha()) PtexUtils::divalpha(_value.data(), 1, _dataType, _nchannels, _alphachan);
 
-    Bytes record;
-    const uint64_t size = 28 + uint64_t(_pixelSize) + block.data.size();
+    const uint64_t size = 28 + uint64_t(_pixelSize) + _block.data.size();
     if (size > 0xffffffffu) {
         setError("PtexWriter error: invalid face resolution");
         return false;
     }
-    putU8(record, kEditFaceData);
-    putU32(record, uint32_t(size));
-    putU32(record, uint32_t(faceid));
-    putFaceInfo(record, stored);
-    putU32(record, block.header);
-    putBytes(record, value.data(), value.size());
-    putBytes(record, block.data.data(), block.data.size());
-    return appendRecord(record);
+    _record.clear();
+    putU8(_record, kEditFaceData);
+    putU32(_record, uint32_t(size));
+    putU32(_record, uint32_t(faceid));
+    putFaceInfo(_record, stored);
+    putU32(_record, _block.header);
+    putBytes(_record, _value.data(), _value.size());
+    putBytes(_record, _block.data.data(), _block.data.size());
+    return appendRecord(_record);
 }
 
 bool PtexIncrWriter::writeConstantFace(int faceid, const FaceInfo& info, const void* data)
@@ -146,14 +145,14 @@ bool PtexIncrWriter::writeConstantFace(int faceid, const FaceInfo& info, const v
     FaceInfo stored;
     if (!prepareFaceInfo(faceid, info, data, stored)) return false;
     stored.flags |= FaceInfo::flag_constant;
-    Bytes record;
-    putU8(record, kEditFaceData);
-    putU32(record, uint32_t(28 + _pixelSize));
-    putU32(record, uint32_t(faceid));
-    putFaceInfo(record, stored);
-    putU32(record, 0);  // constant: no data block
-    putBytes(record, data, size_t(_pixelSize));
-    return appendRecord(record);
+    _record.clear();
+    putU8(_record, kEditFaceData);
+    putU32(_record, uint32_t(28 + _pixelSize));
+    putU32(_record, uint32_t(faceid));
+    putFaceInfo(_record, stored);
+    putU32(_record, 0);  // constant: no data block
+    putBytes(_record, data, size_t(_pixelSize));
+    return appendRecord(_record);
 }
 
 bool PtexIncrWriter::close(String& error)

@@ -34,6 +34,12 @@ private:
     uint32_t _extHeaderSize = 0;
     uint8_t _extHeader[40] = {};  // as read, zero-extended; rewritten at close
     uint64_t _editDataPos = 0;
+    // Reused from face to face.
+    PtexWriterEncoding::FaceEncoder _encoder;
+    PtexWriterEncoding::Block _block;
+    PtexWriterEncoding::Bytes _texels;
+    PtexWriterEncoding::Bytes _value;
+    PtexWriterEncoding::Bytes _record;
 };
 
 PTEX_NAMESPACE_END

@@ -1,6 +1,8 @@
-// The full-file writer. Level 0 blocks are encoded when a face is written; the first reduction
-// of each face is kept (premultiplied) until close, where the remaining reductions, the
-// constant values, the neighbourhood flags and the sections are produced in file order.
+// The full-file writer. A face's level-0 block and its whole chain of reductions are encoded
+// when the face is written and go to the spool; close makes the constant values, the
+// neighbourhood flags and the section headers, and copies the spooled blocks in file order.
+// Reductions are made from premultiplied texels, each level from the stored (rounded) level
+// above it, which is what fixes their bytes.
 
 #include "PtexWriterMain.h"
 
@@ -40,6 +42,7 @@ public:
         if (_ok && size && std::fwrite(data, 1, size, _file) != size) _ok = false;
     }
     void write(const Bytes& bytes) { write(bytes.data(), bytes.size()); }
+    bool ok() const { return _ok; }
     bool finish()
     {
         const bool closed = std::fclose(_file) == 0;
@@ -60,7 +63,9 @@ PtexMainWriter::PtexMainWriter(const char* path, MeshType mt, DataType dt, int n
       _genmipmaps(genmipmaps),
       _infos(size_t(nfaces)),
       _constData(size_t(nfaces) * size_t(_pixelSize), 0),
-      _faces(size_t(nfaces))
+      _faces(size_t(nfaces)),
+      _spool(_path),
+      _encoder(dt, nchannels, kFullCompression)
 {}
 
 PtexMainWriter::~PtexMainWriter() = default;
@@ -95,6 +100,13 @@ bool PtexMainWriter::writeConstantFace(int faceid, const FaceInfo& info, const v
     return addConstantFace(faceid, info, data);
 }
 
+bool PtexMainWriter::spoolBlock(const Block& block, uint64_t& offset)
+{
+    if (_spool.append(block.data.data(), block.data.size(), offset)) return true;
+    setError("PtexWriter error: file write failed");
+    return false;
+}
+
 bool PtexMainWriter::addFace(int faceid, const FaceInfo& info, const void* data, int stride)
 {
     FaceInfo stored;
@@ -105,37 +117,68 @@ bool PtexMainWriter::addFace(int faceid, const FaceInfo& info, const void* data,
     if (stride == 0) stride = rowBytes;
     if (PtexUtils::isConstant(data, stride, ures, vres, _pixelSize)) return addConstantFace(faceid, info, data);
 
-    FaceState& face = _faces[size_t(faceid)];
-    Block level0;
-    const EncodeResult encoded = encodeImage(data, stride, res, _dataType, _nchannels, kFullCompression, level0);
+    const EncodeResult encoded = _encoder.encode(data, stride, res, _block);
     if (encoded != EncodeResult::encoded) {
         setError(encodeFailureMessage(encoded));
         return false;
     }
-    face.level0 = std::move(level0);
-    face.hasLevel0 = true;
+    FaceRecord& face = _faces[size_t(faceid)];
+    if (!spoolBlock(_block, face.level0Offset)) return false;
+    face.level0Header = _block.header;
+    face.numReductions = 0;
     face.written = true;
-    face.reduction.clear();
     _infos[size_t(faceid)] = stored;
 
     // Reductions and averages are computed on premultiplied texels; level 0 stays as given.
-    std::vector<uint8_t> texels(size_t(rowBytes) * size_t(vres));
-    PtexUtils::copy(data, stride, texels.data(), rowBytes, vres, rowBytes);
-    if (hasAlpha()) PtexUtils::multalpha(texels.data(), ures * vres, _dataType, _nchannels, _alphachan);
-
+    const uint8_t* packed = static_cast<const uint8_t*>(data);
+    if (hasAlpha() || stride != rowBytes) {
+        _texels.resize(size_t(rowBytes) * size_t(vres));
+        PtexUtils::copy(data, stride, _texels.data(), rowBytes, vres, rowBytes);
+        if (hasAlpha()) PtexUtils::multalpha(_texels.data(), ures * vres, _dataType, _nchannels, _alphachan);
+        packed = _texels.data();
+    }
     if (_genmipmaps && res.ulog2 > 2 && res.vlog2 > 2) {
-        face.reduction.resize(texels.size() / 4);
-        const int reducedRow = rowBytes / 2;
-        if (_meshType == mt_triangle)
-            PtexUtils::reduceTri(texels.data(), rowBytes, ures, vres, face.reduction.data(), reducedRow, _dataType,
-                                 _nchannels);
-        else
-            PtexUtils::reduce(texels.data(), rowBytes, ures, vres, face.reduction.data(), reducedRow, _dataType,
-                              _nchannels);
+        if (!spoolReductions(faceid, stored, packed)) return false;
     } else {
-        computeConstantValue(faceid, texels.data(), res);
+        computeConstantValue(faceid, packed, res);
     }
     _hasNewData = true;
+    return true;
+}
+
+// Levels 1 .. key - 2 of the face, where the key is its smaller side's log2: each level is
+// reduced from the one above and stored; the representative value comes from the smallest.
+bool PtexMainWriter::spoolReductions(int faceid, const FaceInfo& info, const uint8_t* packed)
+{
+    FaceRecord& face = _faces[size_t(faceid)];
+    const int key = reductionKey(info);
+    Res res = info.res;
+    const uint8_t* current = packed;
+    face.firstReductionHeader = uint32_t(_reductionHeaders.size());
+    for (int level = 1; level <= key - 2; ++level) {
+        const int rowBytes = res.u() * _pixelSize;
+        _nextReduced.resize(size_t(rowBytes) * size_t(res.v()) / 4);
+        if (_meshType == mt_triangle)
+            PtexUtils::reduceTri(current, rowBytes, res.u(), res.v(), _nextReduced.data(), rowBytes / 2, _dataType,
+                                 _nchannels);
+        else
+            PtexUtils::reduce(current, rowBytes, res.u(), res.v(), _nextReduced.data(), rowBytes / 2, _dataType,
+                              _nchannels);
+        _reduced.swap(_nextReduced);
+        current = _reduced.data();
+        res = Res(int8_t(res.ulog2 - 1), int8_t(res.vlog2 - 1));
+        const EncodeResult encoded = _encoder.encode(current, res.u() * _pixelSize, res, _block);
+        if (encoded != EncodeResult::encoded) {
+            setError(encodeFailureMessage(encoded));
+            return false;
+        }
+        uint64_t offset = 0;
+        if (!spoolBlock(_block, offset)) return false;
+        if (level == 1) face.reductionOffset = offset;
+        _reductionHeaders.push_back(_block.header);
+    }
+    face.numReductions = uint8_t(key - 2);
+    computeConstantValue(faceid, current, res);
     return true;
 }
 
@@ -144,13 +187,12 @@ bool PtexMainWriter::addConstantFace(int faceid, const FaceInfo& info, const voi
     FaceInfo stored;
     if (!prepareFaceInfo(faceid, info, data, stored)) return false;
     stored.flags |= FaceInfo::flag_constant;
-    FaceState& face = _faces[size_t(faceid)];
+    FaceRecord& face = _faces[size_t(faceid)];
     // A level-0 block from an earlier non-constant write of this face is kept as it was: readers
     // ignore it because the face is flagged constant, and files stay byte-identical with other
     // writers that keep it.
     face.written = true;
-    face.reduction.clear();
-    face.reduction.shrink_to_fit();
+    face.numReductions = 0;
     _infos[size_t(faceid)] = stored;
     std::memcpy(&_constData[size_t(faceid) * size_t(_pixelSize)], data, size_t(_pixelSize));
     _hasNewData = true;
@@ -182,50 +224,30 @@ bool PtexMainWriter::fillUnwrittenFaces()
     return !hasError();
 }
 
-bool PtexMainWriter::buildReductions(std::vector<Level>& levels)
+// Level 0 holds every face in face id order (header word 0 for a face without a block);
+// level L the faces with at least L reductions, in reduction order.
+void PtexMainWriter::buildLevels(std::vector<Level>& levels, std::vector<uint32_t>& reductionOrder) const
 {
-    std::vector<uint32_t> rfaceids(static_cast<size_t>(_nfaces)), faceids(static_cast<size_t>(_nfaces));
-    PtexUtils::genRfaceids(_infos.data(), _nfaces, rfaceids.data(), faceids.data());
-    // Faces in reduction order: level L holds every face whose key is at least L + 2, so
-    // appending each face's reductions in this order lays every level out correctly.
-    for (int r = 0; r < _nfaces; ++r) {
-        const int f = int(faceids[size_t(r)]);
-        const FaceInfo& info = _infos[size_t(f)];
-        FaceState& face = _faces[size_t(f)];
-        const int key = reductionKey(info);
-        if (info.isConstant() || key < 3 || face.reduction.empty()) continue;
-        Res res(int8_t(info.res.ulog2 - 1), int8_t(info.res.vlog2 - 1));
-        std::vector<uint8_t> current = std::move(face.reduction);
-        face.reduction = {};
-        for (int level = 1; level <= key - 2; ++level) {
-            Block block;
-            const EncodeResult encoded =
-                encodeImage(current.data(), res.u() * _pixelSize, res, _dataType, _nchannels, kFullCompression, block);
-            if (encoded != EncodeResult::encoded) {
-                setError(encodeFailureMessage(encoded));
-                return false;
-            }
-            Level& out = levels[size_t(level)];
-            out.headers.push_back(block.header);
-            out.dataSize += block.data.size();
-            out.blocks.push_back(std::move(block.data));
-            if (level == key - 2) break;
-            // The next level is reduced from this stored (already rounded) level.
-            std::vector<uint8_t> next(current.size() / 4);
-            const int rowBytes = res.u() * _pixelSize;
-            if (_meshType == mt_triangle)
-                PtexUtils::reduceTri(current.data(), rowBytes, res.u(), res.v(), next.data(), rowBytes / 2, _dataType,
-                                     _nchannels);
-            else
-                PtexUtils::reduce(current.data(), rowBytes, res.u(), res.v(), next.data(), rowBytes / 2, _dataType,
-                                  _nchannels);
-            current.swap(next);
-            res = Res(int8_t(res.ulog2 - 1), int8_t(res.vlog2 - 1));
-        }
-        // The representative value comes from the smallest stored reduction.
-        computeConstantValue(f, current.data(), res);
+    {
+        std::vector<uint32_t> rfaceids(static_cast<size_t>(_nfaces));
+        reductionOrder.resize(static_cast<size_t>(_nfaces));
+        PtexUtils::genRfaceids(_infos.data(), _nfaces, rfaceids.data(), reductionOrder.data());
     }
-    return true;
+    Level& level0 = levels[0];
+    level0.headers.reserve(size_t(_nfaces));
+    for (const FaceRecord& face : _faces) {
+        level0.headers.push_back(face.level0Header);
+        level0.dataSize += blockSizeOf(face.level0Header);
+    }
+    for (uint32_t f : reductionOrder) {
+        const FaceRecord& face = _faces[f];
+        if (_infos[f].isConstant()) continue;
+        for (int level = 1; level <= face.numReductions; ++level) {
+            const uint32_t header = _reductionHeaders[face.firstReductionHeader + uint32_t(level - 1)];
+            levels[size_t(level)].headers.push_back(header);
+            levels[size_t(level)].dataSize += blockSizeOf(header);
+        }
+    }
 }
 
 bool PtexMainWriter::close(String& error)
@@ -246,11 +268,11 @@ bool PtexMainWriter::close(String& error)
                     if (!info.isConstant()) maxKey = PtexUtils::max(maxKey, reductionKey(info));
                 const int nlevels = _genmipmaps ? 1 + PtexUtils::max(0, maxKey - 2) : 1;
                 std::vector<Level> levels(static_cast<size_t>(nlevels));
-                if (buildReductions(levels)) {
-                    PtexWriterFlags::setNeighborhoodConstant(_infos, _constData, _pixelSize, _meshType, _uBorderMode,
-                                                             _vBorderMode);
-                    wroteTmp = writeFile(tmpPath, levels);
-                }
+                std::vector<uint32_t> reductionOrder;
+                buildLevels(levels, reductionOrder);
+                PtexWriterFlags::setNeighborhoodConstant(_infos, _constData, _pixelSize, _meshType, _uBorderMode,
+                                                         _vBorderMode);
+                wroteTmp = writeFile(tmpPath, levels, reductionOrder);
             }
         } catch (const std::exception&) {
             setError("PtexWriter error: out of memory");
@@ -262,6 +284,8 @@ bool PtexMainWriter::close(String& error)
     _source.reset();
     _faces.clear();
     _faces.shrink_to_fit();
+    _reductionHeaders = {};
+    _spool.discard();
     if (hasError()) {
         error = closeError();
         return false;
@@ -274,41 +298,37 @@ bool PtexMainWriter::close(String& error)
     return true;
 }
 
-bool PtexMainWriter::writeFile(const std::string& tmpPath, std::vector<Level>& levels)
+bool PtexMainWriter::writeFile(const std::string& tmpPath, std::vector<Level>& levels,
+                               const std::vector<uint32_t>& reductionOrder)
 {
     const int nlevels = int(levels.size());
 
     // Face info and constant data blocks.
-    Bytes faceInfoRaw;
-    faceInfoRaw.reserve(size_t(_nfaces) * 20);
-    for (const FaceInfo& info : _infos) putFaceInfo(faceInfoRaw, info);
+    Deflater deflater(kFullCompression);
     Bytes faceInfoZip, constZip;
-    if (!deflateBlock(faceInfoRaw.data(), faceInfoRaw.size(), kFullCompression, faceInfoZip) ||
-        !deflateBlock(_constData.data(), _constData.size(), kFullCompression, constZip)) {
-        setError("PtexWriter error: data compression internal error");
-        return false;
+    {
+        Bytes faceInfoRaw;
+        faceInfoRaw.reserve(size_t(_nfaces) * 20);
+        for (const FaceInfo& info : _infos) putFaceInfo(faceInfoRaw, info);
+        if (!deflater.compress(faceInfoRaw.data(), faceInfoRaw.size(), faceInfoZip) ||
+            !deflater.compress(_constData.data(), _constData.size(), constZip)) {
+            setError("PtexWriter error: data compression internal error");
+            return false;
+        }
     }
 
-    // Level 0 holds every face in face id order; constant faces have header word 0 unless an
-    // earlier non-constant write left its block.
-    Level& level0 = levels[0];
-    for (const FaceState& face : _faces) {
-        const uint32_t header = face.hasLevel0 ? face.level0.header : 0;
-        level0.headers.push_back(header);
-        if (face.hasLevel0) level0.dataSize += face.level0.data.size();
-    }
     uint64_t levelDataSize = 0;
     for (Level& level : levels) {
         Bytes raw;
+        raw.reserve(level.headers.size() * 4);
         for (uint32_t header : level.headers) putU32(raw, header);
-        if (!deflateBlock(raw.data(), raw.size(), kFullCompression, level.zippedHeaders)) {
+        if (!deflater.compress(raw.data(), raw.size(), level.zippedHeaders)) {
             setError("PtexWriter error: data compression internal error");
             return false;
         }
         level.dataSize += level.zippedHeaders.size();
         levelDataSize += level.dataSize;
     }
-
     // Meta data: small entries in one block, large ones each in a block of their own.
     std::vector<const PtexWriterMetaEntry*> small, large;
     for (const PtexWriterMetaEntry& entry : _meta)
@@ -318,10 +338,10 @@ bool PtexMainWriter::writeFile(const std::string& tmpPath, std::vector<Level>& l
     Bytes lmdHeaderRaw, lmdHeaderZip;
     std::vector<Bytes> lmdBlocks;
     uint64_t lmdDataSize = 0;
-    bool zipped = small.empty() || deflateBlock(metaRaw.data(), metaRaw.size(), kFullCompression, metaZip);
+    bool zipped = small.empty() || deflater.compress(metaRaw.data(), metaRaw.size(), metaZip);
     for (const PtexWriterMetaEntry* entry : large) {
         Bytes block;
-        zipped = zipped && deflateBlock(entry->data.data(), entry->data.size(), kFullCompression, block);
+        zipped = zipped && deflater.compress(entry->data.data(), entry->data.size(), block);
         putU8(lmdHeaderRaw, uint8_t(entry->key.size() + 1));
         putBytes(lmdHeaderRaw, entry->key.c_str(), entry->key.size() + 1);
         putU8(lmdHeaderRaw, uint8_t(entry->type));
@@ -330,8 +350,7 @@ bool PtexMainWriter::writeFile(const std::string& tmpPath, std::vector<Level>& l
         lmdDataSize += block.size();
         lmdBlocks.push_back(std::move(block));
     }
-    if (!large.empty())
-        zipped = zipped && deflateBlock(lmdHeaderRaw.data(), lmdHeaderRaw.size(), kFullCompression, lmdHeaderZip);
+    if (!large.empty()) zipped = zipped && deflater.compress(lmdHeaderRaw.data(), lmdHeaderRaw.size(), lmdHeaderZip);
     if (!zipped) {
         setError("PtexWriter error: data compression internal error");
         return false;
@@ -382,13 +401,29 @@ bool PtexMainWriter::writeFile(const std::string& tmpPath, std::vector<Level>& l
         return false;
     }
     out.write(header);
-    for (size_t l = 0; l < levels.size(); ++l) {
+    // Spooled blocks in file order; a block that cannot be read back fails the write.
+    bool spoolOk = true;
+    auto copyBlock = [&](uint64_t offset, uint32_t word) {
+        const size_t size = blockSizeOf(word);
+        if (size == 0 || !spoolOk) return;
+        const uint8_t* bytes = _spool.read(offset, size);
+        if (!bytes) {
+            spoolOk = false;
+            return;
+        }
+        out.write(bytes, size);
+    };
+    out.write(levels[0].zippedHeaders);
+    for (const FaceRecord& face : _faces) copyBlock(face.level0Offset, face.level0Header);
+    for (size_t l = 1; l < levels.size(); ++l) {
         out.write(levels[l].zippedHeaders);
-        if (l == 0) {
-            for (const FaceState& face : _faces)
-                if (face.hasLevel0) out.write(face.level0.data);
-        } else {
-            for (const Bytes& block : levels[l].blocks) out.write(block);
+        for (uint32_t f : reductionOrder) {
+            const FaceRecord& face = _faces[f];
+            if (_infos[f].isConstant() || face.numReductions < l) continue;
+            uint64_t offset = face.reductionOffset;
+            for (size_t below = 1; below < l; ++below)
+                offset += blockSizeOf(_reductionHeaders[face.firstReductionHeader + uint32_t(below - 1)]);
+            copyBlock(offset, _reductionHeaders[face.firstReductionHeader + uint32_t(l - 1)]);
         }
     }
     out.write(metaZip);
@@ -396,7 +431,7 @@ bool PtexMainWriter::writeFile(const std::string& tmpPath, std::vector<Level>& l
     out.write(barrier, sizeof(barrier));
     out.write(lmdHeaderZip);
     for (const Bytes& block : lmdBlocks) out.write(block);
-    if (!out.finish()) {
+    if (!out.finish() || !spoolOk) {
         // Never leave a partial file behind.
         std::remove(tmpPath.c_str());
         setError("PtexWriter error: file write failed");

@@ -140,7 +140,9 @@ TEST_F(EvalProgram, MissingPtexFileGivesTheNeutralAnswerAndLogsOnStderr)
         ASSERT_EQ(r.exitCode, 0) << r.err;
         EXPECT_EQ(r.out, "1 1 1 1\n1 1 1 1\n1 1 1 1\n1 1 1 1\n");
         for (const std::string& line : splitLines(r.err))
-            EXPECT_TRUE(line.rfind("error: ", 0) == 0 || line.rfind("info: ", 0) == 0) << line;
+            EXPECT_TRUE(line.rfind("error: ", 0) == 0 || line.rfind("info: ", 0) == 0 ||
+                        line.rfind("summary: ", 0) == 0)
+                << line;
         if (s == quiet) {
             EXPECT_EQ(r.err, "") << "a renderer without a message log shows no messages";
         }
@@ -158,7 +160,7 @@ TEST_F(EvalProgram, BadInputGivesOneErrorLineAndFails)
         std::string expected;
     };
     std::vector<Case> cases = {
-        {"malformed JSON", {scene("{\"objects\": [", "bad.json"), points}, "bad.json: malformed JSON"},
+        {"malformed JSON", {scene("{\"objects\": [", "bad.json"), points}, "bad.json:1:13: malformed JSON"},
         {"unknown parameter",
          {scene(sceneText(ptex, 2, false, ", \"fliter_type\": 1"), "unknown.json"), points},
          "objects[0].texture.fliter_type: unknown parameter \"fliter_type\" of TexPtex"},

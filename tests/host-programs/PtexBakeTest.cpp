@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <iterator>
 
 using namespace tarsk;
 using bake::PtexFaceLayout;
@@ -288,4 +290,198 @@ TEST(PtexBake, CommandLineBakesChecksAndRefuses)
         EXPECT_NE(r.err.find("error: "), std::string::npos) << r.err;
         EXPECT_NE(r.err.find(c.expected), std::string::npos) << r.err;
     }
+}
+
+namespace {
+
+uint64_t fileHash(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    uint64_t hash = 0xcbf29ce484222325ull;
+    for (std::istreambuf_iterator<char> it(in), end; it != end; ++it)
+        hash = (hash ^ static_cast<uint8_t>(*it)) * 0x100000001b3ull;
+    return hash;
+}
+
+// A bumpy 24 x 16 grid of quads with an n-gon strip: enough faces for many bake batches.
+ObjMesh wavyMesh()
+{
+    ObjMesh mesh;
+    const int nu = 24, nv = 16;
+    for (int j = 0; j <= nv; ++j)
+        for (int i = 0; i <= nu; ++i)
+            mesh.positions.push_back({i * 0.5, j * 0.3, 0.2 * std::sin(i * 0.7) * std::cos(j * 0.4)});
+    auto v = [&](int i, int j) { return j * (nu + 1) + i; };
+    for (int j = 0; j < nv; ++j)
+        for (int i = 0; i < nu; i += (j == 5 ? 2 : 1)) {
+            if (j == 5)  // hexagons spanning two cells
+                mesh.addFace({v(i, j), v(i + 1, j), v(i + 2, j), v(i + 2, j + 1), v(i + 1, j + 1), v(i, j + 1)});
+            else
+                mesh.addFace({v(i, j), v(i + 1, j), v(i + 1, j + 1), v(i, j + 1)});
+        }
+    return mesh;
+}
+
+}  // namespace
+
+TEST(PtexBake, FixedResolutionFilesAreUnchanged)
+{
+    std::string dir = test::scratchFolder("PtexBake.FixedRes");
+    struct Case {
+        bake::TexelType type;
+        bool alpha;
+        int resLog2;
+        const char* procedural;
+        uint64_t hash;
+    };
+    const Case cases[] = {
+        {bake::TexelType::uint8, false, 5, "checker", 0x30fd5af198062b62ull},
+        {bake::TexelType::half, true, 3, "noise", 0x30ad2cc21c5c87ebull},
+    };
+    ObjMesh mesh = wavyMesh();
+    for (const Case& c : cases) {
+        bake::BakeOptions options;
+        options.type = c.type;
+        options.alpha = c.alpha;
+        options.resLog2 = c.resLog2;
+        auto source = bake::makeProcedural(c.procedural, {0, 0, -0.2}, {12, 4.8, 0.2});
+        const std::string path = dir + "/fixed.ptx";
+        bake::bakePtex(mesh, *source, options, path);
+        EXPECT_EQ(fileHash(path), c.hash) << c.procedural << std::hex << " 0x" << fileHash(path);
+    }
+}
+
+TEST(PtexBake, TexelDensityFollowsFaceSizes)
+{
+    // A strip of quads of widths 1/4 .. 8 and heights 1/2 and 3, an n-gon and (separately) triangles.
+    ObjMesh mesh;
+    const double widths[] = {0.25, 1, 2, 8};
+    double x = 0;
+    for (double w : widths) {
+        const int32_t base = static_cast<int32_t>(mesh.positions.size());
+        for (double y : {0.0, 0.5, 3.5}) {
+            mesh.positions.push_back({x, y, 0});
+            mesh.positions.push_back({x + w, y, 0});
+        }
+        mesh.addFace({base, base + 1, base + 3, base + 2});
+        mesh.addFace({base + 2, base + 3, base + 5, base + 4});
+        x += w + 1;
+    }
+    const int32_t p = static_cast<int32_t>(mesh.positions.size());
+    for (int k = 0; k < 5; ++k)
+        mesh.positions.push_back({20 + 2 * std::cos(k * 2 * M_PI / 5), 2 * std::sin(k * 2 * M_PI / 5), 0});
+    mesh.addFace({p, p + 1, p + 2, p + 3, p + 4});
+
+    std::string dir = test::scratchFolder("PtexBake.TexelDensity");
+    bake::BakeOptions options;
+    options.texelDensity = 16;
+    options.resLog2 = 6;
+    auto source = bake::makeProcedural("checker", {0, 0, 0}, {22, 4, 1});
+    bake::bakePtex(mesh, *source, options, dir + "/density.ptx");
+    Ptex::String error;
+    Ptex::PtexTexture* tx = Ptex::PtexTexture::open((dir + "/density.ptx").c_str(), error);
+    ASSERT_NE(tx, nullptr) << error;
+    ASSERT_EQ(tx->numFaces(), 8 + 5);
+    // 16 texels per unit: widths 0.25, 1, 2, 8 give 4, 16, 32, 128 -> clamped to 64.
+    const int ulog2[] = {2, 4, 5, 6};
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(tx->getFaceInfo(2 * k).res, Ptex::Res(int8_t(ulog2[k]), 3)) << "face " << 2 * k;
+        EXPECT_EQ(tx->getFaceInfo(2 * k + 1).res, Ptex::Res(int8_t(ulog2[k]), 6)) << "face " << 2 * k + 1;
+    }
+    // Pentagon sub-faces: sides of about half an edge (1.18) and the centre distance; each gets its own.
+    PtexFaceLayout layout = bake::buildPtexFaceLayout(mesh);
+    for (int id = 8; id < 13; ++id) {
+        const Ptex::Res res = tx->getFaceInfo(id).res;
+        EXPECT_EQ(res, bake::faceResolution(layout.faces[size_t(id)], options)) << id;
+        EXPECT_GE(res.ulog2, 4);
+        EXPECT_LE(res.ulog2, 5);
+    }
+    tx->release();
+
+    // Triangles: square resolutions from the mean side; a tiny face gets 1 texel.
+    ObjMesh tris;
+    tris.positions = {{0, 0, 0}, {1, 0, 0},  {0, 1, 0},     {5, 0, 0},    {9, 0, 0},
+                      {5, 4, 0}, {20, 0, 0}, {20.01, 0, 0}, {20, 0.01, 0}};
+    tris.addFace({0, 1, 2});
+    tris.addFace({3, 4, 5});
+    tris.addFace({6, 7, 8});
+    options.texelDensity = 4;
+    bake::bakePtex(tris, *source, options, dir + "/tris.ptx");
+    tx = Ptex::PtexTexture::open((dir + "/tris.ptx").c_str(), error);
+    ASSERT_NE(tx, nullptr) << error;
+    EXPECT_EQ(tx->meshType(), Ptex::mt_triangle);
+    EXPECT_EQ(tx->getFaceInfo(0).res, Ptex::Res(2, 2));  // mean side 1.14 -> 4.6 texels
+    EXPECT_EQ(tx->getFaceInfo(1).res, Ptex::Res(4, 4));  // mean side 4.55 -> 18.2 texels
+    EXPECT_EQ(tx->getFaceInfo(2).res, Ptex::Res(0, 0));
+    tx->release();
+}
+
+TEST(PtexBake, ThreadCountDoesNotChangeTheFile)
+{
+    std::string dir = test::scratchFolder("PtexBake.Threads");
+    ObjMesh mesh = wavyMesh();
+    auto source = bake::makeProcedural("noise", {0, 0, -0.2}, {12, 4.8, 0.2});
+    for (double density : {0.0, 20.0}) {
+        bake::BakeOptions options;
+        options.texelDensity = density;
+        options.resLog2 = 5;
+        options.type = bake::TexelType::uint16;
+        options.threads = 1;
+        size_t lastDone = 0, calls = 0;
+        options.progress = [&](size_t done, size_t total) {
+            EXPECT_GT(done, lastDone);
+            EXPECT_EQ(total, 24u * 15 + 12 * 6);
+            lastDone = done;
+            ++calls;
+        };
+        bake::bakePtex(mesh, *source, options, dir + "/one.ptx");
+        EXPECT_EQ(lastDone, 24u * 15 + 12 * 6);
+        EXPECT_GT(calls, 1u) << "the faces go through several batches";
+        options.progress = nullptr;
+        options.threads = 4;
+        bake::bakePtex(mesh, *source, options, dir + "/four.ptx");
+        EXPECT_EQ(fileHash(dir + "/one.ptx"), fileHash(dir + "/four.ptx")) << "density " << density;
+    }
+}
+
+TEST(PtexBake, HelpOptionErrorsAndOutputFailures)
+{
+    if (test::bakeProgram().empty()) GTEST_SKIP() << "ptex-bake is not built";
+    test::CommandResult help = test::runCommand({test::bakeProgram(), "--help"});
+    EXPECT_EQ(help.exitCode, 0) << help.err;
+    for (const char* word : {"--texel-density", "--threads", "--res", "--image", "checker", "noise", "gradient"})
+        EXPECT_NE(help.out.find(word), std::string::npos) << word;
+
+    std::string dir = test::scratchFolder("PtexBake.Traps");
+    host::writeObj(dir + "/ngon.obj", ngonMesh());
+    struct Case {
+        std::vector<std::string> args;
+        std::string expected;
+    };
+    std::vector<Case> cases = {
+        {{"--texel-density", "0"}, "--texel-density takes a number"},
+        {{"--texel-density", "-3"}, "--texel-density takes a number"},
+        {{"--texel-density", "nan"}, "--texel-density takes a number"},
+        {{"--texel-density"}, "--texel-density needs a value"},
+        {{"--threads", "0"}, "--threads takes a number"},
+        {{"--threads", "2.5"}, "--threads takes a whole number"},
+    };
+    for (Case& c : cases) {
+        c.args.insert(c.args.begin(), {test::bakeProgram(), dir + "/ngon.obj", dir + "/x.ptx"});
+        test::CommandResult r = test::runCommand(c.args);
+        EXPECT_EQ(r.exitCode, 1) << c.expected;
+        EXPECT_NE(r.err.find(c.expected), std::string::npos) << r.err;
+    }
+    // Standard output that cannot be written fails the run, for the summary and for --help.
+    for (const std::string& args : {std::string("--help"), dir + "/ngon.obj " + dir + "/full.ptx"}) {
+        test::CommandResult full =
+            test::runCommand({"/bin/sh", "-c", test::bakeProgram() + " " + args + " >/dev/full"});
+        EXPECT_EQ(full.exitCode, 1) << args;
+        EXPECT_NE(full.err.find("cannot write to standard output"), std::string::npos) << full.err;
+    }
+    // The density mode on the command line.
+    test::CommandResult ok = test::runCommand({test::bakeProgram(), dir + "/ngon.obj", dir + "/d.ptx",
+                                               "--texel-density", "8", "--res", "3", "--threads", "2"});
+    EXPECT_EQ(ok.exitCode, 0) << ok.err;
+    EXPECT_TRUE(ok.err.empty()) << "no progress bar when stderr is not a terminal: " << ok.err;
 }

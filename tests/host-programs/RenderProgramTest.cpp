@@ -34,7 +34,8 @@ protected:
         ASSERT_EQ(baked.exitCode, 0) << baked.err;
     }
 
-    std::string scene(const std::string& extraTexture = "", const std::string& extraTop = "")
+    std::string scene(const std::string& extraTexture = "", const std::string& extraTop = "",
+                      const std::string& extraObject = "")
     {
         std::string text =
             "{\"renderer\": {\"threads\": 2, \"message_log\": true},\n"
@@ -42,7 +43,9 @@ protected:
             " \"image\": {\"width\": 40, \"height\": 30, \"spp\": 1}, \"shading\": \"unlit\"" +
             extraTop +
             ",\n"
-            " \"objects\": [{\"name\": \"cube\", \"opaque\": true, \"mesh\": {\"obj\": \"cube.obj\"},\n"
+            " \"objects\": [{\"name\": \"cube\"" +
+            extraObject +
+            ", \"mesh\": {\"obj\": \"cube.obj\"},\n"
             "   \"texture\": {\"type\": \"TexPtex\", \"ptex_file\": \"cube.ptx\", \"filter_type\": 2" +
             extraTexture + "}}]}\n";
         std::string path = dir + "/scene" + std::to_string(counter++) + ".json";
@@ -141,10 +144,86 @@ TEST_F(RenderProgram, BadScenesAndOutputsFailWithOneErrorLine)
     }
 }
 
+TEST_F(RenderProgram, OutputsThatCannotBeWrittenAreRefusedBeforeRendering)
+{
+    std::string good = scene();
+    fs::create_symlink("/dev/null", dir + "/device.png");
+    struct Case {
+        std::string output;
+        std::string expected;
+    };
+    for (const Case& c :
+         {Case{dir + "/out.jpg", "unknown image format '.jpg'"}, Case{dir + "/out.TIF", "unknown image format '.tif'"},
+          Case{dir + "/out", "no file extension"}, Case{"/proc/out.png", "cannot create a file in folder '/proc'"},
+          Case{dir + "/device.png", "is not a regular file"}}) {
+        CommandResult r = render({good, "-o", c.output});
+        EXPECT_EQ(r.exitCode, 1) << c.output;
+        EXPECT_TRUE(r.err.rfind("error: cannot write '" + c.output + "'", 0) == 0) << r.err;
+        EXPECT_NE(r.err.find(c.expected), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "") << "nothing is written for " << c.output;
+    }
+    EXPECT_FALSE(fs::exists(dir + "/out.jpg"));
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    // The demo is not even generated when its output is refused.
+    CommandResult demo = runCommand({"/usr/bin/env", "XDG_CACHE_HOME=" + dir + "/cache", renderProgram(), "-o",
+                                     dir + "/demo.jpg", "--plugin", pluginPath(), "--quiet"});
+    EXPECT_EQ(demo.exitCode, 1);
+    EXPECT_FALSE(fs::exists(dir + "/cache"));
+}
+
+TEST_F(RenderProgram, FailedWritesLeaveTheExistingImageAlone)
+{
+    std::string s = scene();
+    for (const char* name : {"keep.png", "keep.exr"}) {
+        const std::string path = dir + "/" + name;
+        writeFile(path, "what was there before");
+        // A file-size limit of 1 KB makes the image write fail half-way, as a full disk would.
+        CommandResult r =
+            runCommand({"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 1; exec \"$@\"", "sh", renderProgram(), s, "-o", path,
+                        "--width", "200", "--height", "200", "--plugin", pluginPath(), "--quiet"});
+        EXPECT_EQ(r.exitCode, 1) << name;
+        EXPECT_NE(r.err.find("error: cannot write"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(path), std::string::npos) << r.err;
+        EXPECT_EQ(readFile(path), "what was there before") << name;
+    }
+    for (const auto& entry : fs::directory_iterator(dir))
+        EXPECT_NE(entry.path().extension(), ".part") << "a temporary file was left behind: " << entry.path();
+    // A symbolic link is written through: the file it names is replaced, the link stays.
+    writeFile(dir + "/real.png", "old");
+    fs::create_symlink("real.png", dir + "/link.png");
+    CommandResult linked = render({s, "-o", dir + "/link.png"});
+    ASSERT_EQ(linked.exitCode, 0) << linked.err;
+    EXPECT_TRUE(fs::is_symlink(dir + "/link.png"));
+    EXPECT_EQ(bake::readImage(dir + "/real.png").width, 40);
+}
+
+TEST_F(RenderProgram, AlphaIsCoverageOnlyWhereTheSceneAsksForIt)
+{
+    auto renderWith = [&](const std::string& extraObject) {
+        CommandResult r = render({scene("", "", extraObject), "-o", dir + "/alpha.exr"});
+        EXPECT_EQ(r.exitCode, 0) << extraObject << ": " << r.err;
+        return bake::readImage(dir + "/alpha.exr");
+    };
+    auto sameImage = [](const bake::Image& a, const bake::Image& b) { return a.rgba == b.rgba; };
+    bake::Image byDefault = renderWith("");
+    bake::Image opaque = renderWith(", \"opaque\": true");
+    bake::Image coverage = renderWith(", \"alpha_coverage\": true");
+    bake::Image olderSpelling = renderWith(", \"opaque\": false");
+    EXPECT_TRUE(sameImage(byDefault, opaque));
+    EXPECT_TRUE(sameImage(byDefault, renderWith(", \"alpha_coverage\": false")));
+    EXPECT_TRUE(sameImage(coverage, olderSpelling));
+    EXPECT_FALSE(sameImage(byDefault, coverage)) << "the noise texture's luminance alpha made no difference";
+    CommandResult both = render({scene("", "", ", \"opaque\": true, \"alpha_coverage\": true"), "-o", dir + "/x.png"});
+    EXPECT_EQ(both.exitCode, 1);
+    EXPECT_NE(both.err.find("objects[0]: \"alpha_coverage\" and \"opaque\" contradict each other"), std::string::npos)
+        << both.err;
+}
+
 TEST_F(RenderProgram, ShadedColoursEqualWhatTarskEvalAnswers)
 {
-    // One sample per pixel, unlit, and the object opaque (by default the texture answers its
-    // luminance as alpha): each dumped pixel is exactly the texture's colour.
+    // One sample per pixel, unlit, and the object opaque as every object is by default (the
+    // texture answers its luminance as alpha, which is no coverage): each dumped pixel is exactly
+    // the texture's colour.
     struct Variant {
         std::string texture;
         std::string flag;

@@ -480,3 +480,128 @@ TEST(TexPtexEval, ColourParametersApplyToTheFilteredChannels)
     EXPECT_EQ(c.g, 1.0f);
     EXPECT_EQ(c.b, 1.0f);
 }
+
+TEST(TexPtexEval, DegenerateAndExtremeFramesGiveFiniteCoordinatesInsideTheFace)
+{
+    // Per face: a collinear quad, a zero-area pentagon, a sliver, a quad of size 1e18, one of size
+    // 1e-20, a unit quad a million units from the origin, and a pentagon with one corner pulled
+    // almost onto another.
+    std::vector<Vector3f> v;
+    std::vector<std::vector<int32_t>> faces;
+    auto add = [&](const std::vector<Vector3f>& corners) {
+        std::vector<int32_t> face;
+        for (const Vector3f& c : corners) {
+            face.push_back(static_cast<int32_t>(v.size()));
+            v.push_back(c);
+        }
+        faces.push_back(face);
+    };
+    add({{0, 0, 0}, {1, 1, 1}, {2, 2, 2}, {3, 3, 3}});
+    add({{1, 1, 1}, {1, 1, 1}, {1, 1, 1}, {1, 1, 1}, {1, 1, 1}});
+    add({{0, 0, 0}, {1, 0, 0}, {1, 1e-6f, 0}, {0, 1e-6f, 1e-7f}});
+    add({{0, 0, 0}, {1e18f, 0, 0}, {1e18f, 1e18f, 1e17f}, {0, 1e18f, 0}});
+    add({{0, 0, 0}, {1e-20f, 0, 0}, {1e-20f, 1e-20f, 0}, {0, 1e-20f, 0}});
+    add({{1e6f, 1e6f, 1e6f}, {1e6f + 1, 1e6f, 1e6f}, {1e6f + 1, 1e6f + 1, 1e6f}, {1e6f, 1e6f + 1, 1e6f}});
+    add({{0, 0, 0}, {2, 0, 0}, {2, 1, 0}, {2, 1 + 1e-7f, 0}, {0, 1, 0.5f}});
+    const MeshLists lists = fanMesh(v, faces);
+    std::mt19937 rng(21);
+    std::uniform_real_distribution<float> around(-0.2f, 1.2f);
+    for (bool quadFile : {true, false}) {
+        // A triangle-type file reads the same lists as triangles: every render triangle its face.
+        MeshLists used = lists;
+        if (!quadFile) {
+            used.origFaces = used.faces;
+            used.origFacesDegree.assign(used.faces.size() / 3, 3);
+        }
+        const int numFaces = ptexFaceCount(used, quadFile);
+        const std::string path =
+            writeIdTexture(quadFile ? "eval-degenerate-quad.ptx" : "eval-degenerate-tri.ptx", quadFile, numFaces, 4);
+        for (int type : {0, 1}) {
+            Harness h(1);
+            h.setString("ptex_file", path.c_str());
+            h.setInt("filter_type", type);
+            h.setMesh(used);
+            h.begin();
+            ASSERT_TRUE(h.tex().ready);
+            int coloured = 0;
+            for (int t = 0; t < h.tex().mesh->numTriangles; ++t) {
+                for (int i = 0; i < 30; ++i) {
+                    ShadingContext c = h.contextAtWeights(t, around(rng), around(rng));
+                    c.dPdx = {0.01f, 1e18f * (i % 2), 0};
+                    c.dPdy = {0, 0.01f, 1e-20f};
+                    const Color color = h.eval(c);
+                    ASSERT_TRUE(std::isfinite(color.r) && std::isfinite(color.g) && std::isfinite(color.b) &&
+                                std::isfinite(color.a))
+                        << "triangle " << t;
+                    if (isWhite(color)) continue;  // no frame: the neutral answer
+                    ++coloured;
+                    // The texels hold their face and (u, v): the filter read inside a face of
+                    // the file, wherever the point was (filters average to within rounding).
+                    const float slack = 1e-5f * numFaces;
+                    EXPECT_GE(color.r, -slack);
+                    EXPECT_LE(color.r, numFaces - 1.0f + slack);
+                    EXPECT_GE(color.g, -slack);
+                    EXPECT_LE(color.g, 1.0f + slack);
+                    EXPECT_GE(color.b, -slack);
+                    EXPECT_LE(color.b, 1.0f + slack);
+                }
+            }
+            EXPECT_GT(coloured, 100) << "the usable faces are evaluated";
+            h.end();
+        }
+    }
+}
+
+TEST(TexPtexEval, NonFiniteChannelsAndSharpnessOutsideTheKernelGiveFiniteColours)
+{
+    const MeshLists quad = fanMesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2, 3}});
+    const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+    // A float file may store infinities and NaN; such channels read as 0.
+    const std::string bad = writeConstantTexture("eval-nonfinite.ptx", true, 1, {inf, nan, 0.5f});
+    for (int type : {0, 1, 4}) {
+        Harness h(1);
+        h.setString("ptex_file", bad.c_str());
+        h.setInt("filter_type", type);
+        h.setMesh(quad);
+        h.begin();
+        auto c = h.contextAt(0, {0.6f, 0.3f, 0}, 0, 0.1f);
+        const Color color = h.eval(c);
+        EXPECT_EQ(color.r, 0.0f) << type;
+        EXPECT_EQ(color.g, 0.0f) << type;
+        EXPECT_EQ(color.b, 0.5f) << type;
+        EXPECT_FLOAT_EQ(color.a, 0.11f * 0.5f) << "alpha from the colour as returned";
+        h.end();
+    }
+    // A finite texel that the sRGB conversion takes past the float range: that component is 0.
+    const std::string huge = writeConstantTexture("eval-huge.ptx", true, 1, {3e38f, 0.5f, 0.25f});
+    Harness s(1);
+    s.setString("ptex_file", huge.c_str());
+    s.setInt("color_space", 2);
+    s.setMesh(quad);
+    s.begin();
+    const Color converted = s.evalAt(0, {0.6f, 0.3f, 0});
+    EXPECT_EQ(converted.r, 0.0f);
+    EXPECT_NEAR(converted.g, 0.21404f, 1e-5f);
+    EXPECT_TRUE(std::isfinite(converted.a));
+    s.end();
+
+    // The cubic kernel is defined for sharpness 0 ... 1: values beyond are its nearest end, NaN is
+    // 0. Bicubic with sharpness 1 is Catmull-Rom (type 6), with sharpness 0 the B-spline (type 5).
+    const std::string ids = writeIdTexture("eval-sharpness.ptx", true, 1, 4);
+    auto evalWith = [&](int type, float sharpness) {
+        Harness h(1);
+        h.setString("ptex_file", ids.c_str());
+        h.setInt("filter_type", type);
+        h.setFloat("sharpness", sharpness);
+        h.setMesh(quad);
+        h.begin();
+        auto c = h.contextAt(0, {0.6f, 0.3f, 0}, 0, 0.2f);
+        const Color color = h.eval(c);
+        h.end();
+        return color;
+    };
+    const Color catmullRom = evalWith(6, 0.0f), bSpline = evalWith(5, 0.0f);
+    for (float sharp : {1.0f, 1e5f, 1e19f, inf}) EXPECT_EQ(evalWith(4, sharp), catmullRom) << sharp;
+    for (float sharp : {0.0f, -1e5f, -inf, nan}) EXPECT_EQ(evalWith(4, sharp), bSpline) << sharp;
+    EXPECT_FALSE(evalWith(4, 0.5f) == catmullRom) << "within the range the value is used as given";
+}

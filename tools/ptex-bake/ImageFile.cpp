@@ -1,6 +1,7 @@
 #include "ImageFile.h"
 
 #include "HostError.h"
+#include "OutputFile.h"
 
 #include <ImfRgbaFile.h>
 #include <png.h>
@@ -9,6 +10,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 
 namespace tarsk::bake {
@@ -105,9 +107,17 @@ void writeExr(const std::string& path, const Image& image)
         for (size_t i = 0; i < pixels.size(); ++i)
             pixels[i] =
                 Imf::Rgba(image.rgba[4 * i], image.rgba[4 * i + 1], image.rgba[4 * i + 2], image.rgba[4 * i + 3]);
-        Imf::RgbaOutputFile file(path.c_str(), image.width, image.height, Imf::WRITE_RGBA);
-        file.setFrameBuffer(pixels.data(), 1, image.width);
-        file.writePixels(image.height);
+        {
+            Imf::RgbaOutputFile file(path.c_str(), image.width, image.height, Imf::WRITE_RGBA);
+            file.setFrameBuffer(pixels.data(), 1, image.width);
+            file.writePixels(image.height);
+        }
+        // The file is finished when it is closed, and closing does not report a failed flush:
+        // read the header and line offsets back before the file may replace anything.
+        Imf::RgbaInputFile written(path.c_str());
+        if (!written.isComplete()) throw HostError("cannot write EXR '" + path + "': the written file is incomplete");
+    } catch (const HostError&) {
+        throw;
     } catch (const std::exception& e) {
         throw HostError("cannot write EXR '" + path + "': " + e.what());
     }
@@ -117,13 +127,36 @@ void writeExr(const std::string& path, const Image& image)
 
 Image readImage(const std::string& path) { return isExrPath(path) ? readExr(path) : readPng(path); }
 
+ImageFormat outputImageFormat(const std::string& path)
+{
+    std::string ext = std::filesystem::path(path).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (ext == ".png") return ImageFormat::png;
+    if (ext == ".exr") return ImageFormat::exr;
+    throw HostError("cannot write '" + path +
+                    "': " + (ext.empty() ? std::string("no file extension") : "unknown image format '" + ext + "'") +
+                    "; images are written as .png or .exr");
+}
+
 void writeImage(const std::string& path, const Image& image)
 {
+    const ImageFormat format = outputImageFormat(path);
     if (image.width <= 0 || image.height <= 0) throw HostError("cannot write '" + path + "': the image is empty");
-    if (isExrPath(path))
-        writeExr(path, image);
-    else
-        writePng(path, image);
+    host::replaceFile(path, [&](const std::string& temporary) {
+        // libpng and OpenEXR name the file they failed on; name the target instead.
+        try {
+            if (format == ImageFormat::exr)
+                writeExr(temporary, image);
+            else
+                writePng(temporary, image);
+        } catch (const HostError& e) {
+            std::string message = e.what();
+            for (size_t at = message.find(temporary); at != std::string::npos;
+                 at = message.find(temporary, at + path.size()))
+                message.replace(at, temporary.size(), path);
+            throw HostError(message);
+        }
+    });
 }
 
 }  // namespace tarsk::bake

@@ -28,7 +28,15 @@ bool isExrPath(const std::string& path);
 // Reads a PNG or EXR file; throws host::HostError with libpng's or OpenEXR's reason.
 Image readImage(const std::string& path);
 
-// Writes by extension; throws host::HostError when the file cannot be written.
+enum class ImageFormat { png, exr };
+
+// The format an output path asks for by its extension: ".png" or ".exr" (any case). Throws
+// host::HostError for any other extension, so that a caller can refuse it before doing the work.
+ImageFormat outputImageFormat(const std::string& path);
+
+// Writes by extension through a temporary file beside `path` that replaces it only when complete:
+// a failed write leaves an existing file as it was. Throws host::HostError when the file cannot be
+// written or the extension is neither ".png" nor ".exr".
 void writeImage(const std::string& path, const Image& image);
 
 }  // namespace tarsk::bake

@@ -1,8 +1,7 @@
 #include "PtexFaceLayout.h"
 
 #include <algorithm>
-#include <map>
-#include <set>
+#include <tuple>
 
 namespace tarsk::bake {
 
@@ -32,13 +31,23 @@ void link(PtexFaceLayout& layout, const EdgeSide& from, const EdgeSide& to)
     layout.faces[from.face].adjEdges[from.edge] = to.edge;
 }
 
-bool isDegenerate(const ObjMesh& mesh, int f)
+// `scratch` is reused from face to face, so that the test allocates nothing per face.
+bool isDegenerate(const ObjMesh& mesh, int f, std::vector<int32_t>& scratch)
 {
-    std::set<int32_t> seen;
-    for (int k = 0; k < mesh.faceDegrees[f]; ++k)
-        if (!seen.insert(mesh.cornerPositions[mesh.faceStarts[f] + k]).second) return true;
-    return false;
+    const int32_t* corners = mesh.cornerPositions.data() + mesh.faceStarts[f];
+    scratch.assign(corners, corners + mesh.faceDegrees[f]);
+    std::sort(scratch.begin(), scratch.end());
+    return std::adjacent_find(scratch.begin(), scratch.end()) != scratch.end();
 }
+
+// One use of an original edge: its vertex pair (smaller first), the face and its edge index.
+struct EdgeUse {
+    int32_t lo, hi, face, edge;
+    bool operator<(const EdgeUse& o) const
+    {
+        return std::tie(lo, hi, face, edge) < std::tie(o.lo, o.hi, o.face, o.edge);
+    }
+};
 
 }  // namespace
 
@@ -107,12 +116,13 @@ PtexFaceLayout buildPtexFaceLayout(const ObjMesh& mesh)
             }
         }
 
-    // Original edges by their unordered vertex pair.
-    std::map<std::pair<int32_t, int32_t>, std::vector<std::pair<int, int>>> edgeUses;
-    std::vector<bool> degenerate(mesh.numFaces());
+    // Original edges by their unordered vertex pair: one sorted list of edge uses (16 bytes
+    // each) groups the uses of each edge, in vertex-pair order and then face order.
+    std::vector<EdgeUse> edgeUses;
+    edgeUses.reserve(mesh.cornerPositions.size());
+    std::vector<int32_t> scratch;
     for (int f = 0; f < mesh.numFaces(); ++f) {
-        degenerate[f] = isDegenerate(mesh, f);
-        if (degenerate[f]) {
+        if (isDegenerate(mesh, f, scratch)) {
             layout.warnings.push_back("face " + std::to_string(f) +
                                       " is degenerate (a vertex repeats); its edges get no neighbours");
             continue;
@@ -121,23 +131,31 @@ PtexFaceLayout buildPtexFaceLayout(const ObjMesh& mesh)
         for (int j = 0; j < d; ++j) {
             int32_t a = mesh.cornerPositions[mesh.faceStarts[f] + j];
             int32_t b = mesh.cornerPositions[mesh.faceStarts[f] + (j + 1) % d];
-            edgeUses[{std::min(a, b), std::max(a, b)}].push_back({f, j});
+            edgeUses.push_back({std::min(a, b), std::max(a, b), f, j});
         }
     }
-    for (const auto& [edge, uses] : edgeUses) {
-        std::string name = "edge " + std::to_string(edge.first) + "-" + std::to_string(edge.second);
-        if (uses.size() == 1) continue;  // mesh border
-        if (uses.size() > 2) {
-            layout.warnings.push_back(name + " is shared by " + std::to_string(uses.size()) +
+    std::sort(edgeUses.begin(), edgeUses.end());
+    for (size_t first = 0, last = 0; first < edgeUses.size(); first = last) {
+        last = first + 1;
+        while (last < edgeUses.size() && edgeUses[last].lo == edgeUses[first].lo &&
+               edgeUses[last].hi == edgeUses[first].hi)
+            ++last;
+        const size_t count = last - first;
+        if (count == 1) continue;  // mesh border
+        auto name = [&] {
+            return "edge " + std::to_string(edgeUses[first].lo) + "-" + std::to_string(edgeUses[first].hi);
+        };
+        if (count > 2) {
+            layout.warnings.push_back(name() + " is shared by " + std::to_string(count) +
                                       " faces (non-manifold); it gets no neighbours");
             continue;
         }
-        auto [f, j] = uses[0];
-        auto [g, i] = uses[1];
+        const int f = edgeUses[first].face, j = edgeUses[first].edge;
+        const int g = edgeUses[first + 1].face, i = edgeUses[first + 1].edge;
         int32_t fa = mesh.cornerPositions[mesh.faceStarts[f] + j];
         int32_t ga = mesh.cornerPositions[mesh.faceStarts[g] + i];
         if (fa == ga) {
-            layout.warnings.push_back(name + " runs the same way in faces " + std::to_string(f) + " and " +
+            layout.warnings.push_back(name() + " runs the same way in faces " + std::to_string(f) + " and " +
                                       std::to_string(g) + " (inconsistent orientation); it gets no neighbours");
             continue;
         }

@@ -12,7 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "ProgramOutput.h"
 #include "QueryTable.h"
+#include "TextureParameterHelp.h"
 
 using tarsk::ptexeval::FilterQuery;
 using tarsk::ptexeval::QueryTable;
@@ -20,6 +22,7 @@ using tarsk::ptexeval::QueryTable;
 namespace {
 
 struct Arguments {
+    bool help = false;
     bool check = false;
     bool premultiply = false;
     int threads = 1;
@@ -27,11 +30,30 @@ struct Arguments {
     std::string queries;
 };
 
+const char* kUsage = "usage: ptex-eval [--check] [--threads N] [--premultiply] FILE QUERIES.tsv\n";
+
 int usage(const char* message)
 {
     if (message) std::fprintf(stderr, "ptex-eval: %s\n", message);
-    std::fprintf(stderr, "usage: ptex-eval [--check] [--threads N] [--premultiply] FILE QUERIES.tsv\n");
+    std::fputs(kUsage, stderr);
     return 2;
+}
+
+int help()
+{
+    std::printf(
+        "%s"
+        "Evaluates the PtexFilter queries of QUERIES.tsv (a header line, then one query per row with\n"
+        "the columns filter lerp sharpness noedgeblend faceid u v uw1 vw1 uw2 vw2 width blur\n"
+        "firstchan nchannels) on FILE and prints each row with its results r0, r1, ... to standard\n"
+        "output. --check compares the results with the table's own r0, r1, ... columns instead and\n"
+        "prints one line: queries, mismatches, worst error (exit 1 on a mismatch).\n"
+        "  --threads N      evaluate on N threads (1 to 256; same output)\n"
+        "  --premultiply    open FILE through a premultiplying cache\n"
+        "Values of the filter column:\n%s"
+        "Exit status 0, 1 for a mismatch or output that could not be written, 2 for bad input.\n",
+        kUsage, tarsk::cli::filterTypeHelp());
+    return tarsk::cli::finishStdout("ptex-eval: ") ? 0 : 1;
 }
 
 bool parseArguments(int argc, char** argv, Arguments& args, std::string& error)
@@ -39,7 +61,10 @@ bool parseArguments(int argc, char** argv, Arguments& args, std::string& error)
     std::vector<std::string> positional;
     for (int i = 1; i < argc; i++) {
         const std::string a = argv[i];
-        if (a == "--check") {
+        if (a == "--help" || a == "-h") {
+            args.help = true;
+            return true;
+        } else if (a == "--check") {
             args.check = true;
         } else if (a == "--premultiply") {
             args.premultiply = true;
@@ -130,6 +155,7 @@ int main(int argc, char** argv)
     Arguments args;
     std::string argError;
     if (!parseArguments(argc, argv, args, argError)) return usage(argError.c_str());
+    if (args.help) return help();
 
     QueryTable table;
     std::string error;
@@ -181,7 +207,7 @@ int main(int argc, char** argv)
             out += "\n";
         }
         std::fwrite(out.data(), 1, out.size(), stdout);
-        return 0;
+        return tarsk::cli::finishStdout("ptex-eval: ") ? 0 : 1;
     }
 
     int mismatches = 0;
@@ -210,5 +236,5 @@ int main(int argc, char** argv)
         }
     }
     std::printf("queries: %zu  mismatches: %d  worst error: %.3g\n", queries.size(), mismatches, worst);
-    return mismatches ? 1 : 0;
+    return tarsk::cli::finishStdout("ptex-eval: ") && mismatches == 0 ? 0 : 1;
 }

@@ -1,9 +1,14 @@
 // ptex-info: report on a Ptex file.
 //   ptex-info [-f] [-m] FILE     header, plus per-face info (-f) and meta data (-m)
 //   ptex-info --json FILE        the file's manifest (header, meta, faces, level hashes, samples)
+//   ptex-info --mesh FILE OUT.obj   the mesh stored in the file's meta data, as an OBJ file
 
+#include "HostError.h"
+#include "OutputFile.h"
+#include "ProgramOutput.h"
 #include "PtexInfoText.h"
 #include "PtexManifest.h"
+#include "PtexMetaMesh.h"
 
 #include <Ptexture.h>
 
@@ -13,10 +18,28 @@
 
 namespace {
 
+const char* kUsage =
+    "usage: ptex-info [-f] [-m] FILE\n       ptex-info --json FILE\n       ptex-info --mesh FILE OUT.obj\n";
+
 int usage()
 {
-    fprintf(stderr, "usage: ptex-info [-f] [-m] FILE\n       ptex-info --json FILE\n");
+    fputs(kUsage, stderr);
     return 2;
+}
+
+int help()
+{
+    printf(
+        "%s"
+        "Reports on a Ptex file on standard output: its header (mesh type, data type, channels, alpha\n"
+        "channel, faces, edits, mipmaps, border and edge modes), with -f every face (resolution,\n"
+        "adjacent faces and edges, flags) and with -m its meta data; --json writes the file's\n"
+        "manifest (header, meta data, faces, a hash per resolution level and sample texels) as JSON;\n"
+        "--mesh writes the mesh stored in the file's meta data (PtexFaceVertCounts, PtexFaceVertIndices,\n"
+        "PtexVertPositions) as an OBJ file.\n"
+        "Exit status 0, 1 when the file cannot be read or the output not written, 2 for a usage error.\n",
+        kUsage);
+    return tarsk::cli::finishStdout("ptex-info: ") ? 0 : 1;
 }
 
 // Error texts may span lines ("Can't open ptex file: X\n<reason>"); print them as one.
@@ -38,10 +61,26 @@ public:
     std::string first;
 };
 
+// Writes the mesh of the file's meta data (PtexFaceVertCounts, PtexFaceVertIndices,
+// PtexVertPositions) as an OBJ file, faces in their stored order.
+int writeMesh(const char* path, const char* objPath)
+{
+    try {
+        tarsk::host::PtexMetaMesh stored = tarsk::host::readPtexMetaMesh(path);
+        tarsk::host::replaceFile(objPath,
+                                 [&](const std::string& temporary) { tarsk::host::writeObj(temporary, stored.mesh); });
+        return 0;
+    } catch (const tarsk::host::HostError& e) {
+        fprintf(stderr, "ptex-info: %s\n", e.what());
+        return 1;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && !strcmp(argv[1], "--mesh")) return argc == 4 ? writeMesh(argv[2], argv[3]) : usage();
     bool json = false, faces = false, meta = false;
     const char* path = nullptr;
     for (int i = 1; i < argc; ++i) {
@@ -51,6 +90,8 @@ int main(int argc, char** argv)
             faces = true;
         else if (!strcmp(argv[i], "-m"))
             meta = true;
+        else if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h"))
+            return help();
         else if ((argv[i][0] == '-' && argv[i][1] != '\0') || path)
             return usage();  // an unknown option or a second file
         else
@@ -89,5 +130,5 @@ int main(int argc, char** argv)
         fprintf(stderr, "ptex-info: %s\n", errors.first.c_str());
         return 1;
     }
-    return 0;
+    return tarsk::cli::finishStdout("ptex-info: ") ? 0 : 1;
 }

@@ -17,7 +17,8 @@ namespace tarsk::test {
 
 namespace fs = std::filesystem;
 
-CommandResult runCommand(const std::vector<std::string>& args, const std::string& stdinText)
+CommandResult runCommand(const std::vector<std::string>& args, const std::string& stdinText,
+                         const std::string& stdoutPath)
 {
     // Output goes through files so that neither pipe can fill up and block the child.
     fs::path dir = fs::temp_directory_path() / ("tarsk-host-test-" + std::to_string(::getpid()));
@@ -30,7 +31,8 @@ CommandResult runCommand(const std::vector<std::string>& args, const std::string
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, inPath.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, stdoutPath.empty() ? outPath.c_str() : stdoutPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
