@@ -165,10 +165,10 @@ void PtexCacheImpl::getStats(Stats& stats)
     }
     stats.memUsed = _residency.memUsed() + sizeof(*this) + keys * (sizeof(Entry) + 64);
     stats.peakMemUsed = std::max<uint64_t>(_residency.peakMemUsed() + sizeof(*this), stats.memUsed);
-    stats.filesOpen = _residency.filesOpen();
-    stats.peakFilesOpen = _residency.peakFilesOpen();
+    stats.filesOpen = _residency.files().filesOpen();
+    stats.peakFilesOpen = _residency.files().peakFilesOpen();
     stats.filesAccessed = keys;
-    const uint64_t opens = _residency.totalOpens();
+    const uint64_t opens = _residency.files().totalOpens();
     stats.fileReopens = opens > keys ? opens - keys : 0;
     stats.blockReads = _residency.blockReads();
 }

@@ -3,6 +3,8 @@
 
 #include "PtexInputHandlers.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -35,16 +37,29 @@ uint64_t probeSize(PtexInputHandler* io, PtexInputHandler::Handle handle)
     return lo + 1;
 }
 
+// True for a path that names something other than a regular file or a directory (directories
+// fail as files that are not Ptex files).
+bool namesSpecialFile(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
 }  // namespace
 
 FileAccess::FileAccess(const std::string& path, PtexInputHandler* io, bool defaultHandler)
-    : _path(path), _io(io), _defaultHandler(defaultHandler)
+    : _path(path), _io(io), _defaultHandler(defaultHandler), _sized(dynamic_cast<SizedInputHandler*>(io))
 {}
 
 FileAccess::~FileAccess() { close(); }
 
 bool FileAccess::open(ReadError& error)
 {
+    // A FIFO would block the open, a device would be read without end: refused by name first.
+    if (_defaultHandler && namesSpecialFile(_path)) {
+        error = ReadError(ReadErrorCode::notRegularFile);
+        return false;
+    }
     _handle = _io->open(_path.c_str());
     if (!_handle) {
         // Read the reason first: building the message may touch errno.
@@ -59,8 +74,12 @@ bool FileAccess::open(ReadError& error)
         return false;
     }
     if (_observer) _observer->handleOpened();
-    auto* sized = dynamic_cast<SizedInputHandler*>(_io);
-    if (!sized || !sized->size(_handle, _size)) _size = probeSize(_io, _handle);
+    if (_sized && _sized->identify(_handle, _identity)) {
+        _size = _identity.size;
+    } else {
+        _sized = nullptr;
+        _size = probeSize(_io, _handle);
+    }
     _position = UINT64_MAX;
     return true;
 }
@@ -88,10 +107,13 @@ bool FileAccess::ensureOpen(ReadError& error)
         return false;
     }
     if (_observer) _observer->handleOpened();
-    // The file must still be the one that was opened.
+    // The file must still be the one that was opened: a file rewritten or replaced meanwhile
+    // would mix its blocks with the ones read before.
+    InputIdentity now;
     uint8_t bytes[sizeof(_headerBytes)];
     _io->seek(_handle, 0);
-    const bool same = _io->read(bytes, _headerBytesSize, _handle) == _headerBytesSize &&
+    const bool same = (!_sized || (_sized->identify(_handle, now) && now == _identity)) &&
+                      _io->read(bytes, _headerBytesSize, _handle) == _headerBytesSize &&
                       memcmp(bytes, _headerBytes, _headerBytesSize) == 0;
     _position = same ? _headerBytesSize : UINT64_MAX;
     if (!same) {

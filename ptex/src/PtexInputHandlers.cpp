@@ -1,28 +1,61 @@
-// stdio-backed and memory-backed input handlers.
+// File-backed and memory-backed input handlers.
 
 #include "PtexInputHandlers.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <memory>
 #include <new>
 
 PTEX_NAMESPACE_BEGIN
 
 namespace {
 
-// An open file with its own 8 KiB stream buffer.
-struct StdioFile {
-    FILE* file = nullptr;
-    char buffer[8192];
+constexpr size_t kReadAheadBytes = 8192;
+
+// An open file, its read position and a read-ahead buffer. Reads that continue where the last
+// one ended (the faces of a level in their order, the sections read at open) are served from
+// one positioned read of a buffer's worth; any other read goes straight to its destination
+// with one positioned read of exactly its size, so that random access neither seeks nor copies
+// a buffer it does not use.
+struct OpenFile {
+    int fd = -1;
+    uint64_t position = 0;  // where the next read starts
+    uint64_t lastEnd = 0;   // where the last read ended (the first read at 0 counts as continuing)
+    uint64_t bufferStart = 0;
+    size_t bufferLength = 0;
+    uint8_t buffer[kReadAheadBytes];
 };
 
 struct MemoryCursor {
     uint64_t pos = 0;
 };
+
+// Reads up to `size` bytes at `pos`, fewer only at the end of the file; -1 on an error.
+ssize_t readFully(int fd, void* dst, size_t size, uint64_t pos)
+{
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = pread(fd, static_cast<uint8_t*>(dst) + done, size - done, off_t(pos + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += size_t(n);
+    }
+    return ssize_t(done);
+}
+
+void closeKeepingErrno(int fd)
+{
+    const int code = errno;
+    ::close(fd);
+    errno = code;
+}
 
 }  // namespace
 
@@ -34,39 +67,67 @@ DefaultInputHandler& DefaultInputHandler::instance()
 
 PtexInputHandler::Handle DefaultInputHandler::open(const char* path)
 {
-    std::unique_ptr<StdioFile> f(new (std::nothrow) StdioFile);
-    if (!f) {
+    // Without O_NONBLOCK the open of a FIFO would wait for a writer; the type check below then
+    // refuses everything that is not a regular file.
+    const int fd = ::open(path ? path : "", O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        closeKeepingErrno(fd);
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return nullptr;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    OpenFile* file = new (std::nothrow) OpenFile;
+    if (!file) {
+        ::close(fd);
         errno = ENOMEM;
         return nullptr;
     }
-    f->file = fopen(path ? path : "", "rb");
-    if (!f->file) {
-        int code = errno;
-        f.reset();
-        errno = code;  // lastError() reads the failure from errno
-        return nullptr;
-    }
-    setvbuf(f->file, f->buffer, _IOFBF, sizeof(f->buffer));
-    return f.release();
+    file->fd = fd;
+    return file;
 }
 
 void DefaultInputHandler::seek(Handle handle, int64_t pos)
 {
-    if (handle) fseeko(static_cast<StdioFile*>(handle)->file, off_t(pos), SEEK_SET);
+    if (handle) static_cast<OpenFile*>(handle)->position = pos < 0 ? UINT64_MAX : uint64_t(pos);
 }
 
 size_t DefaultInputHandler::read(void* buffer, size_t size, Handle handle)
 {
-    if (!handle || size == 0) return 0;
-    // Whole-or-nothing reads: a short read is a failure either way.
-    return fread(buffer, size, 1, static_cast<StdioFile*>(handle)->file) == 1 ? size : 0;
+    if (!handle || !buffer || size == 0) return 0;
+    OpenFile& file = *static_cast<OpenFile*>(handle);
+    const uint64_t pos = file.position;
+    if (pos > UINT64_MAX - size) return 0;
+    if (pos >= file.bufferStart && pos - file.bufferStart <= file.bufferLength &&
+        size <= file.bufferLength - size_t(pos - file.bufferStart)) {
+        memcpy(buffer, file.buffer + (pos - file.bufferStart), size);
+    } else if (pos == file.lastEnd && size < kReadAheadBytes) {
+        const ssize_t got = readFully(file.fd, file.buffer, kReadAheadBytes, pos);
+        file.bufferStart = pos;
+        file.bufferLength = got > 0 ? size_t(got) : 0;
+        if (file.bufferLength < size) return 0;
+        memcpy(buffer, file.buffer, size);
+    } else if (readFully(file.fd, buffer, size, pos) != ssize_t(size)) {
+        return 0;
+    }
+    file.position = pos + size;
+    file.lastEnd = pos + size;
+    return size;
 }
 
 bool DefaultInputHandler::close(Handle handle)
 {
     if (!handle) return false;
-    std::unique_ptr<StdioFile> f(static_cast<StdioFile*>(handle));
-    return fclose(f->file) == 0;
+    OpenFile* file = static_cast<OpenFile*>(handle);
+    const bool closed = ::close(file->fd) == 0;
+    delete file;
+    return closed;
 }
 
 // errno is already per thread, so the failure of this thread's last open is read from it.
@@ -74,15 +135,18 @@ bool DefaultInputHandler::close(Handle handle)
 // dynamically allocated TLS blocks trip up the leak checker of the sanitizer runtime we test with.)
 const char* DefaultInputHandler::lastError() { return strerror(errno); }
 
-bool DefaultInputHandler::size(Handle handle, uint64_t& size)
+bool DefaultInputHandler::identify(Handle handle, InputIdentity& identity)
 {
     if (!handle) return false;
     struct stat st;
-    if (fstat(fileno(static_cast<StdioFile*>(handle)->file), &st) != 0) return false;
-    // A directory opens but has no readable bytes.
-    size = S_ISREG(st.st_mode) ? uint64_t(st.st_size) : 0;
+    if (fstat(static_cast<OpenFile*>(handle)->fd, &st) != 0) return false;
+    identity.size = uint64_t(st.st_size);
+    identity.modifiedSeconds = int64_t(st.st_mtim.tv_sec);
+    identity.modifiedNanoseconds = int64_t(st.st_mtim.tv_nsec);
     return true;
 }
+
+size_t DefaultInputHandler::handleBytes() const { return sizeof(OpenFile); }
 
 MemoryInputHandler::MemoryInputHandler(const void* data, size_t size)
     : _data(static_cast<const uint8_t*>(data)), _size(size)
@@ -114,9 +178,10 @@ bool MemoryInputHandler::close(Handle handle)
 
 const char* MemoryInputHandler::lastError() { return "memory input unavailable"; }
 
-bool MemoryInputHandler::size(Handle, uint64_t& size)
+bool MemoryInputHandler::identify(Handle, InputIdentity& identity)
 {
-    size = _size;
+    identity = InputIdentity();
+    identity.size = _size;
     return true;
 }
 

@@ -38,17 +38,22 @@ PtexReader::PtexReader(const char* path, const Setup& setup)
       _residency(setup.residency ? *setup.residency : *_ownResidency),
       _file(path, setup.inputHandler ? setup.inputHandler : &DefaultInputHandler::instance(), !setup.inputHandler)
 {
+    _openEntry.owner = this;
     _file.setObserver(this);
 }
 
 PtexReader::~PtexReader()
 {
+    {
+        std::lock_guard<std::mutex> lock(_fileMutex);
+        _file.close();
+        _file.setObserver(nullptr);
+        // Also when the lists closed the handle: once this returns they no longer reach us.
+        _residency.files().closed(_openEntry);
+    }
     _slots.reset();
     _ownedMetaData.reset();
     _residency.addMemory(-_memory.load());
-    std::lock_guard<std::mutex> lock(_fileMutex);
-    _file.close();
-    _file.setObserver(nullptr);
 }
 
 void PtexReader::release()
@@ -95,16 +100,30 @@ std::shared_ptr<ReadSections> PtexReader::readSections() const { return _residen
 
 // ---- File access ----
 
-void PtexReader::handleOpened() { _residency.fileOpened(this); }
+// The handle's memory is counted while it is open.
+void PtexReader::handleOpened()
+{
+    accountMemory(int64_t(_file.handleBytes()));
+    _residency.files().opened(_openEntry);
+}
 
-void PtexReader::handleClosed() { _residency.fileClosed(this); }
+void PtexReader::handleClosed()
+{
+    _residency.files().closed(_openEntry);
+    accountMemory(-int64_t(_file.handleBytes()));
+}
 
-void PtexReader::seeked() { _residency.countBlockRead(); }
+void PtexReader::seeked()
+{
+    _residency.countBlockRead();
+    _residency.files().used(_openEntry);
+}
 
 bool PtexReader::tryCloseFile()
 {
     if (!_fileMutex.try_lock()) return false;
     _file.close(false);
+    accountMemory(-int64_t(_file.handleBytes()));
     _fileMutex.unlock();
     return true;
 }

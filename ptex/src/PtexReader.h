@@ -12,6 +12,7 @@
 #include "PtexFileAccess.h"
 #include "PtexFileIndex.h"
 #include "PtexMetaDataReader.h"
+#include "PtexOpenFiles.h"
 #include "PtexReadError.h"
 #include "PtexReductions.h"
 #include "PtexResidency.h"
@@ -148,8 +149,9 @@ private:
     std::mutex _metaDataMutex;
 
     std::atomic<bool> _error{false};
-    std::mutex _fileMutex;  // every read of the file
-    FileAccess _file;       // guarded by _fileMutex
+    std::mutex _fileMutex;     // every read of the file
+    FileAccess _file;          // guarded by _fileMutex
+    OpenFileEntry _openEntry;  // while the handle is open: its place in the open-file lists
     std::mutex _warnMutex;
     std::set<std::pair<int, uint16_t>> _warned;
     std::atomic<int64_t> _memory{0};  // what this texture counted outside its blocks

@@ -19,7 +19,7 @@ constexpr int64_t kMinBatch = 16 * 1024;
 }  // namespace
 
 DataResidency::DataResidency(int maxFiles, size_t maxMem)
-    : _maxMem(maxMem), _maxFiles(maxFiles <= 0 ? 100 : maxFiles), _sections(std::make_shared<ReadSections>())
+    : _maxMem(maxMem), _files(maxFiles), _sections(std::make_shared<ReadSections>())
 {}
 
 DataResidency::~DataResidency() {}
@@ -166,49 +166,6 @@ Block* DataResidency::makeBlock(int kind, Res res, int pixelSize, size_t payload
     Block* block = Block::create(Block::Kind(kind), res, pixelSize, payloadBytes);
     if (block) addMemory(int64_t(block->bytes));
     return block;
-}
-
-void DataResidency::fileOpened(OpenFileOwner* owner)
-{
-    std::lock_guard<std::mutex> lock(_filesMutex);
-    ++_totalOpens;
-    _openFiles.remove(owner);
-    _openFiles.push_back(owner);
-    // Close the least recently opened handles beyond the limit, skipping owners that are
-    // reading right now.
-    auto it = _openFiles.begin();
-    while (_openFiles.size() > size_t(_maxFiles) && it != _openFiles.end()) {
-        OpenFileOwner* other = *it;
-        if (other != owner && other->tryCloseFile())
-            it = _openFiles.erase(it);
-        else
-            ++it;
-    }
-    _peakFilesOpen = std::max<uint64_t>(_peakFilesOpen, _openFiles.size());
-}
-
-void DataResidency::fileClosed(OpenFileOwner* owner)
-{
-    std::lock_guard<std::mutex> lock(_filesMutex);
-    _openFiles.remove(owner);
-}
-
-uint64_t DataResidency::filesOpen() const
-{
-    std::lock_guard<std::mutex> lock(_filesMutex);
-    return _openFiles.size();
-}
-
-uint64_t DataResidency::peakFilesOpen() const
-{
-    std::lock_guard<std::mutex> lock(_filesMutex);
-    return _peakFilesOpen;
-}
-
-uint64_t DataResidency::totalOpens() const
-{
-    std::lock_guard<std::mutex> lock(_filesMutex);
-    return _totalOpens;
 }
 
 PTEX_NAMESPACE_END

@@ -7,13 +7,13 @@
 // using them.
 #pragma once
 
+#include "PtexOpenFiles.h"
 #include "Ptexture.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <list>
 #include <memory>
 #include <mutex>
 
@@ -32,16 +32,6 @@ public:
 
 protected:
     ~ResidentBlockOwner() {}
-};
-
-// Whoever holds an open file handle counted against the limit of open files.
-class OpenFileOwner {
-public:
-    // Closes the handle unless it is reading right now; true if closed.
-    virtual bool tryCloseFile() = 0;
-
-protected:
-    ~OpenFileOwner() {}
 };
 
 class DataResidency {
@@ -93,15 +83,10 @@ public:
     // The peak of what the cache would have held had it never evicted anything.
     uint64_t peakWorkingSet() const { return _peakWorkingSet.load(std::memory_order_relaxed); }
 
-    // File handles: called by an owner holding its own lock when it opened / closed its handle.
-    // fileOpened may close the handles of others beyond the limit.
-    void fileOpened(OpenFileOwner* owner);
-    void fileClosed(OpenFileOwner* owner);
+    // The cache's open file handles (within the process's budget).
+    OpenFileGroup& files() { return _files; }
+    const OpenFileGroup& files() const { return _files; }
     void countBlockRead() { _blockReads.fetch_add(1, std::memory_order_relaxed); }
-
-    uint64_t filesOpen() const;
-    uint64_t peakFilesOpen() const;
-    uint64_t totalOpens() const;
     uint64_t blockReads() const { return _blockReads.load(std::memory_order_relaxed); }
 
 private:
@@ -110,7 +95,7 @@ private:
     void notePeakWorkingSet();
 
     const size_t _maxMem;
-    const int _maxFiles;
+    OpenFileGroup _files;
     const std::shared_ptr<ReadSections> _sections;
     std::atomic<int64_t> _memUsed{0};
     std::atomic<int64_t> _peakMemUsed{0};
@@ -124,11 +109,6 @@ private:
     std::mutex _ringMutex;
     Block* _hand = nullptr;  // the ring's oldest block; admitted blocks go just behind it
     size_t _ringCount = 0;
-
-    mutable std::mutex _filesMutex;
-    std::list<OpenFileOwner*> _openFiles;  // least recently opened first
-    uint64_t _peakFilesOpen = 0;
-    uint64_t _totalOpens = 0;
 };
 
 PTEX_NAMESPACE_END
