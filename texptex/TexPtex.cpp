@@ -1,5 +1,7 @@
 #include "TexPtex.h"
 
+#include "CacheThrashNote.h"
+
 #include <OrigPolyMesh.h>
 #include <OrigTriMesh.h>
 #include <tarsk/TarskMessageLog.h>
@@ -126,7 +128,7 @@ bool TexPtex::buildFrame(TarskRenderer* renderer)
     const char* path = pathText(ptex_file);
 
     Ptex::String error;
-    texture.reset(openPtexTexture(path, error, false, ptexCacheLimitBytes(cache_size)));
+    texture.reset(openPtexTexture(path, error, false, ptexCacheLimitBytes(cache_size), log));
     if (!texture) {
         if (log) log->reportError("%s", error.c_str());
         return false;
@@ -224,7 +226,22 @@ bool TexPtex::buildFrame(TarskRenderer* renderer)
     return true;
 }
 
-void TexPtex::frameEnd(TarskRenderer*) { releaseFrameState(); }
+void TexPtex::frameEnd(TarskRenderer* renderer)
+{
+    // The frame's texture has its private cache to itself: what the cache re-read is this
+    // frame's, and told once per texture and frame.
+    PtexCacheUse use;
+    TUtils::TarskMessageLog* log = messageLogOf(renderer);
+    if (log && texture && ptexCacheUse(texture.get(), use)) {
+        try {
+            const std::string note = cacheThrashNote(pathText(ptex_file), use);
+            if (!note.empty()) log->reportInfo("%s", note.c_str());
+        } catch (...) {
+            // Only the note's text can fail to allocate; the frame ends all the same.
+        }
+    }
+    releaseFrameState();
+}
 
 void TexPtex::getColorRange(float* low, float* high)
 {

@@ -80,7 +80,6 @@ public:
     Res blockRes;
     Kind kind;
     bool level0 = false;  // full-resolution data (premultiplied at decode if asked)
-    bool failed = false;  // its data could not be read: a constant zero for good
     int pixelSize;
     size_t bytes = 0;  // accounted to the cache's memory: object, payload, tile directory
     ResidentBlockOwner* owner = nullptr;

@@ -11,7 +11,17 @@ PTEX_NAMESPACE_BEGIN
 PtexCacheImpl::PtexCacheImpl(int maxFiles, size_t maxMem, bool premultiply, PtexInputHandler* inputHandler,
                              PtexErrorHandler* errorHandler)
     : _premultiply(premultiply), _inputHandler(inputHandler), _errorHandler(errorHandler), _residency(maxFiles, maxMem)
-{}
+{
+    // The cache's own memory is counted with its textures': the cache object, and per path
+    // its entry with the key and the table's bookkeeping.
+    _residency.addMemory(int64_t(sizeof(*this)));
+}
+
+namespace {
+
+int64_t entryBytes(const std::string& key) { return int64_t(sizeof(void*) * 8 + key.capacity() + 64); }
+
+}  // namespace
 
 PtexCacheImpl::~PtexCacheImpl()
 {
@@ -62,6 +72,7 @@ PtexTexture* PtexCacheImpl::get(const char* path, Ptex::String& error)
         if (!slot) {
             slot = std::make_unique<Entry>();
             slot->key = key;
+            _residency.addMemory(int64_t(sizeof(Entry)) + entryBytes(key));
         }
         Entry& entry = *slot;
         if (entry.failed) return nullptr;
@@ -163,14 +174,22 @@ void PtexCacheImpl::getStats(Stats& stats)
         std::lock_guard<std::mutex> lock(_mutex);
         keys = _entries.size();
     }
-    stats.memUsed = _residency.memUsed() + sizeof(*this) + keys * (sizeof(Entry) + 64);
-    stats.peakMemUsed = std::max<uint64_t>(_residency.peakMemUsed() + sizeof(*this), stats.memUsed);
+    stats.memUsed = _residency.memUsed();
+    stats.peakMemUsed = std::max<uint64_t>(_residency.peakMemUsed(), stats.memUsed);
     stats.filesOpen = _residency.files().filesOpen();
     stats.peakFilesOpen = _residency.files().peakFilesOpen();
     stats.filesAccessed = keys;
     const uint64_t opens = _residency.files().totalOpens();
     stats.fileReopens = opens > keys ? opens - keys : 0;
     stats.blockReads = _residency.blockReads();
+}
+
+void PtexCacheImpl::getTraffic(Figures& figures)
+{
+    figures.maxMem = _residency.maxMem();
+    figures.loadedBytes = _residency.loadedBytes();
+    figures.reloadedBytes = _residency.reloadedBytes();
+    figures.workingSetBytes = _residency.peakWorkingSet();
 }
 
 PtexCache* PtexCache::create(int maxFiles, size_t maxMem, bool premultiply, PtexInputHandler* inputHandler,

@@ -3,6 +3,7 @@
 // and bounded in open files and decoded memory through a DataResidency.
 #pragma once
 
+#include "PtexCacheTraffic.h"
 #include "PtexReader.h"
 #include "PtexResidency.h"
 #include "Ptexture.h"
@@ -15,7 +16,7 @@
 
 PTEX_NAMESPACE_BEGIN
 
-class PtexCacheImpl final : public PtexCache, private TextureOwner {
+class PtexCacheImpl final : public PtexCache, public PtexCacheTraffic, private TextureOwner {
 public:
     PtexCacheImpl(int maxFiles, size_t maxMem, bool premultiply, PtexInputHandler* inputHandler,
                   PtexErrorHandler* errorHandler);
@@ -29,6 +30,8 @@ public:
     void purge(const char* path) override;
     void purgeAll() override;
     void getStats(Stats& stats) override;
+    // PtexCacheTraffic
+    void getTraffic(Figures& figures) override;
 
 private:
     struct Entry {

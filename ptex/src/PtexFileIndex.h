@@ -91,6 +91,11 @@ struct FileIndex {
     size_t memoryBytes() const;
 };
 
+// The mode a stored border or edge filter mode value stands for: values outside the
+// enumerations mean clamp and none.
+inline BorderMode borderModeOf(uint16_t stored) { return stored == 1 ? m_black : stored == 2 ? m_periodic : m_clamp; }
+inline EdgeFilterMode edgeFilterModeOf(uint16_t stored) { return stored == 1 ? efm_tanvec : efm_none; }
+
 // Reads and validates everything open needs. On failure, `error` says why; the index is then
 // unusable.
 bool parseFileIndex(ByteSource& source, bool premultiply, FileIndex& index, ReadError& error);

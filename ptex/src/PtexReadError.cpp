@@ -35,24 +35,11 @@ const char* readerText(ReadErrorCode code)
     case ReadErrorCode::invalidLargeMetaDataHeader: return "invalid large meta data header";
     case ReadErrorCode::invalidMetaDataEditSize: return "invalid meta data edit size";
     case ReadErrorCode::invalidMetaDataEdit: return "invalid meta data edit";
-    case ReadErrorCode::fileChanged: return "file changed since it was opened";
     default: return nullptr;
     }
 }
 
 }  // namespace
-
-bool affectsWholeFile(ReadErrorCode code)
-{
-    switch (code) {
-    case ReadErrorCode::readFailed:
-    case ReadErrorCode::outOfMemory:
-    case ReadErrorCode::cannotReopen:
-    case ReadErrorCode::headerMismatch:
-    case ReadErrorCode::fileChanged: return true;
-    default: return false;
-    }
-}
 
 std::string describe(const ReadError& error, const std::string& path)
 {

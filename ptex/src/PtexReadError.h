@@ -46,8 +46,7 @@ enum class ReadErrorCode : uint8_t {
     invalidMetaDataEdit,
     // A handle closed for the descriptor limits and opened again
     cannotReopen,
-    headerMismatch,
-    fileChanged,
+    headerMismatch,  // not the file that was opened: other size, modification time or header bytes
 };
 
 struct ReadError {
@@ -59,11 +58,6 @@ struct ReadError {
     explicit ReadError(ReadErrorCode c, int64_t v = 0) : code(c), value(v) {}
     explicit operator bool() const { return code != ReadErrorCode::none; }
 };
-
-// True for errors that say the file as a whole can no longer be read as it was opened (a read
-// came back short, the file changed or vanished, memory ran out): the texture then answers
-// zeros everywhere. Any other error concerns the one block whose bytes are wrong.
-bool affectsWholeFile(ReadErrorCode code);
 
 // The library's message for an error of the file at `path`.
 std::string describe(const ReadError& error, const std::string& path);

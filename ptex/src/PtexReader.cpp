@@ -66,8 +66,10 @@ void PtexReader::release()
 
 void PtexReader::reportReadError(const ReadError& error)
 {
+    // The first error puts the texture in the error state and is the one reported: later
+    // failures (of other threads, or of reads already under way) are consequences of it.
+    if (_error.exchange(true, std::memory_order_acq_rel)) return;
     const std::string message = describe(error, _file.path());
-    _error.store(true, std::memory_order_release);
     if (_setup.errorHandler)
         _setup.errorHandler->reportError(message.c_str());
     else

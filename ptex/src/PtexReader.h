@@ -63,9 +63,12 @@ public:
     Info getInfo() override;
     Ptex::MeshType meshType() override { return MeshType(_index.header.meshtype); }
     Ptex::DataType dataType() override { return _index.dataType(); }
-    Ptex::BorderMode uBorderMode() override { return BorderMode(_index.extHeader.ubordermode); }
-    Ptex::BorderMode vBorderMode() override { return BorderMode(_index.extHeader.vbordermode); }
-    Ptex::EdgeFilterMode edgeFilterMode() override { return EdgeFilterMode(_index.extHeader.edgefiltermode); }
+    // Stored modes outside the enumerations stay integers in the index: the texture answers the
+    // modes the filters use for them (clamp, none), since such a value cannot be held by the
+    // enumeration types.
+    Ptex::BorderMode uBorderMode() override { return borderModeOf(_index.extHeader.ubordermode); }
+    Ptex::BorderMode vBorderMode() override { return borderModeOf(_index.extHeader.vbordermode); }
+    Ptex::EdgeFilterMode edgeFilterMode() override { return edgeFilterModeOf(_index.extHeader.edgefiltermode); }
     int alphaChannel() override { return _index.header.alphachan; }
     int numChannels() override { return _index.header.nchannels; }
     int numFaces() override { return _index.numFaces(); }
