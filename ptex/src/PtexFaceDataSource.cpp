@@ -42,6 +42,8 @@ PtexFaceData* FaceDataSource::tile(PtexFaceData* face, int index)
     return static_cast<Block*>(face)->getTile(index, Hold::section);
 }
 
+bool FaceDataSource::failed() const { return _reader && _reader->inErrorState(); }
+
 void FaceDataSource::getPixel(int faceid, int u, int v, float* result, int firstchan, int nchannels, Ptex::Res res)
 {
     if (!_reader) {

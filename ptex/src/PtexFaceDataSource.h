@@ -52,6 +52,10 @@ public:
         if (data && !_reader) data->release();
     }
     void getPixel(int faceid, int u, int v, float* result, int firstchan, int nchannels, Ptex::Res res);
+    // True once a read of our reader failed: an evaluation that read several blocks answers
+    // zeros then, as every later one does, rather than a mix of the data it read before the
+    // failure and the zeros after it.
+    bool failed() const;
 
 private:
     void sectionClosed() noexcept;

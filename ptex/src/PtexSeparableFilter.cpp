@@ -237,8 +237,9 @@ void PtexSeparableFilter::eval(float* result, int firstchan, int nchannels, int 
 
     distribute(k, faceid, 0);
 
-    // All weight lost (black borders beyond a dropped corner): black, not 0/0.
-    if (_st.weight == 0) {
+    // All weight lost (black borders beyond a dropped corner): black, not 0/0. A texture whose
+    // read failed meanwhile answers its zeros for the whole footprint.
+    if (_st.weight == 0 || _source.failed()) {
         std::fill(result, result + nc, 0.0f);
         return;
     }

@@ -281,7 +281,8 @@ void PtexTriangleFilter::eval(float* result, int firstchan, int nchannels, int f
                     info.res.ulog2);
         evalKernel(k, faceid);
     }
-    if (_weight == 0) {
+    // A texture whose read failed meanwhile answers its zeros for the whole footprint.
+    if (_weight == 0 || _source.failed()) {
         std::fill(result, result + _nc, 0.0f);
         return;
     }
