@@ -81,6 +81,14 @@ public:
     Kind kind;
     bool level0 = false;  // full-resolution data (premultiplied at decode if asked)
     int pixelSize;
+    // What every lookup reads sits in the first 40 bytes with the texel pointer, so that a
+    // resident lookup touches one line of the block besides its texels.
+    // refs < 0: not published (being made, or evicted); refs >= 0: published, with that many
+    // handles held by callers. A handle is taken with a compare-and-swap from a value >= 0, so
+    // an evicted block (0 -> -1) can never be handed out again. Section readers take none.
+    std::atomic<int> refs{-1};
+    // Set when the block is used; the residency's clock clears it and evicts blocks found clear.
+    std::atomic<uint8_t> recent{0};
     size_t bytes = 0;  // accounted to the cache's memory: object, payload, tile directory
     ResidentBlockOwner* owner = nullptr;
     TileLoader* loader = nullptr;          // directories: who loads their tiles
@@ -88,12 +96,6 @@ public:
     Block* directory = nullptr;            // tiles: the directory they are published in
     int tileIndex = -1;
 
-    // refs < 0: not published (being made, or evicted); refs >= 0: published, with that many
-    // handles held by callers. A handle is taken with a compare-and-swap from a value >= 0, so
-    // an evicted block (0 -> -1) can never be handed out again. Section readers take none.
-    std::atomic<int> refs{-1};
-    // Set when the block is used; the residency's clock clears it and evicts blocks found clear.
-    std::atomic<uint8_t> recent{0};
     // Directories: how many of their tiles are published (a directory goes only after them).
     std::atomic<int> publishedTiles{0};
     // Links of the residency's ring of evictable blocks (guarded by its lock).
