@@ -10,31 +10,7 @@ using host::Vec3;
 
 namespace {
 
-// Smooth value noise: hashed lattice values blended with a quintic fade.
-double lattice(int64_t x, int64_t y, int64_t z)
-{
-    uint64_t h = static_cast<uint64_t>(x) * 0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(y) * 0xC2B2AE3D27D4EB4Full ^
-                 static_cast<uint64_t>(z) * 0x165667B19E3779F9ull;
-    h ^= h >> 31;
-    h *= 0xBF58476D1CE4E5B9ull;
-    h ^= h >> 29;
-    return static_cast<double>(h >> 11) / static_cast<double>(1ull << 53);
-}
-
-double fade(double t) { return t * t * t * (t * (t * 6 - 15) + 10); }
-
-double noise(const Vec3& p)
-{
-    double fx = std::floor(p.x), fy = std::floor(p.y), fz = std::floor(p.z);
-    auto ix = static_cast<int64_t>(fx), iy = static_cast<int64_t>(fy), iz = static_cast<int64_t>(fz);
-    double tx = fade(p.x - fx), ty = fade(p.y - fy), tz = fade(p.z - fz);
-    double result = 0;
-    for (int corner = 0; corner < 8; ++corner) {
-        int dx = corner & 1, dy = (corner >> 1) & 1, dz = corner >> 2;
-        result += (dx ? tx : 1 - tx) * (dy ? ty : 1 - ty) * (dz ? tz : 1 - tz) * lattice(ix + dx, iy + dy, iz + dz);
-    }
-    return result;
-}
+double noise(const Vec3& p) { return bake::valueNoise(p); }
 
 Vec3 mix(const Vec3& a, const Vec3& b, double t) { return a * (1 - t) + b * t; }
 

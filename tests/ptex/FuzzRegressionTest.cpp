@@ -6,9 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -17,7 +16,7 @@ namespace {
 
 std::string writeQuadFile(const std::string& name)
 {
-    mkdir(tarsk::test::scratchDir().c_str(), 0755);
+    std::filesystem::create_directories(tarsk::test::scratchDir());
     const std::string path = tarsk::test::scratchDir() + "/" + name;
     Ptex::String error;
     PtexPtr<PtexWriter> writer(PtexWriter::open(path.c_str(), Ptex::mt_quad, Ptex::dt_uint8, 1, -1, 2, error));

@@ -2,6 +2,7 @@
 // object must not change its texture, and no parameter a host can set makes a colour non-finite.
 #include "PluginInstance.h"
 #include "PluginLibrary.h"
+#include "Rotation.h"
 #include "TexPtexHarness.h"
 
 #include <tarsk/ShadingContext.h>
@@ -100,27 +101,7 @@ protected:
     std::unique_ptr<PluginLibrary> library;
 };
 
-struct Rotation {
-    double m[3][3];
-    // About the axis (ax, ay, az) by `angle` (Rodrigues' formula).
-    Rotation(double ax, double ay, double az, double angle)
-    {
-        const double n = std::sqrt(ax * ax + ay * ay + az * az);
-        ax /= n, ay /= n, az /= n;
-        const double c = std::cos(angle), s = std::sin(angle), k = 1 - c;
-        const double r[3][3] = {{c + ax * ax * k, ax * ay * k - az * s, ax * az * k + ay * s},
-                                {ay * ax * k + az * s, c + ay * ay * k, ay * az * k - ax * s},
-                                {az * ax * k - ay * s, az * ay * k + ax * s, c + az * az * k}};
-        for (int i = 0; i < 3; ++i)
-            for (int j = 0; j < 3; ++j) m[i][j] = r[i][j];
-    }
-    Vector3f operator()(const Vector3f& v) const
-    {
-        return {float(m[0][0] * v.x + m[0][1] * v.y + m[0][2] * v.z),
-                float(m[1][0] * v.x + m[1][1] * v.y + m[1][2] * v.z),
-                float(m[2][0] * v.x + m[2][1] * v.y + m[2][2] * v.z)};
-    }
-};
+using texptex_test::Rotation;
 
 Vector3f minus(const Vector3f& a, const Vector3f& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
 

@@ -1,4 +1,5 @@
 #include "FaceLocation.h"
+#include "Rotation.h"
 #include "ShadingGeometry.h"
 
 #include <gtest/gtest.h>
@@ -9,27 +10,7 @@
 
 namespace {
 
-// A rotation by `angle` about the unit axis `a` (Rodrigues), in double, applied to float vectors.
-struct Rotation {
-    double m[3][3];
-    Rotation(double ax, double ay, double az, double angle)
-    {
-        const double n = std::sqrt(ax * ax + ay * ay + az * az);
-        ax /= n, ay /= n, az /= n;
-        const double c = std::cos(angle), s = std::sin(angle), k = 1 - c;
-        const double r[3][3] = {{c + ax * ax * k, ax * ay * k - az * s, ax * az * k + ay * s},
-                                {ay * ax * k + az * s, c + ay * ay * k, ay * az * k - ax * s},
-                                {az * ax * k - ay * s, az * ay * k + ax * s, c + az * az * k}};
-        for (int i = 0; i < 3; ++i)
-            for (int j = 0; j < 3; ++j) m[i][j] = r[i][j];
-    }
-    Vec3f operator()(Vec3f v) const
-    {
-        return {float(m[0][0] * v.x + m[0][1] * v.y + m[0][2] * v.z),
-                float(m[1][0] * v.x + m[1][1] * v.y + m[1][2] * v.z),
-                float(m[2][0] * v.x + m[2][1] * v.y + m[2][2] * v.z)};
-    }
-};
+using texptex_test::Rotation;
 
 Vec3f cross(Vec3f a, Vec3f b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
 

@@ -8,6 +8,38 @@
 
 namespace tarsk::bake {
 
+namespace {
+
+// Hashed lattice values for the value noise; seed 0 hashes the lattice point alone.
+
+double lattice(int64_t x, int64_t y, int64_t z, int seed)
+{
+    uint64_t h = static_cast<uint64_t>(x) * 0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(y) * 0xC2B2AE3D27D4EB4Full ^
+                 static_cast<uint64_t>(z) * 0x165667B19E3779F9ull ^ static_cast<uint64_t>(seed) * 0x27D4EB2F165667C5ull;
+    h ^= h >> 31;
+    h *= 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 29;
+    return static_cast<double>(h >> 11) / static_cast<double>(1ull << 53);
+}
+
+double fade(double t) { return t * t * t * (t * (t * 6 - 15) + 10); }
+
+}  // namespace
+
+double valueNoise(const host::Vec3& p, int seed)
+{
+    double fx = std::floor(p.x), fy = std::floor(p.y), fz = std::floor(p.z);
+    auto ix = static_cast<int64_t>(fx), iy = static_cast<int64_t>(fy), iz = static_cast<int64_t>(fz);
+    double tx = fade(p.x - fx), ty = fade(p.y - fy), tz = fade(p.z - fz);
+    double result = 0;
+    for (int corner = 0; corner < 8; ++corner) {
+        int dx = corner & 1, dy = (corner >> 1) & 1, dz = corner >> 2;
+        double w = (dx ? tx : 1 - tx) * (dy ? ty : 1 - ty) * (dz ? tz : 1 - tz);
+        result += w * lattice(ix + dx, iy + dy, iz + dz, seed);
+    }
+    return result;
+}
+
 using host::Vec3;
 
 namespace {
@@ -77,7 +109,7 @@ public:
     }
 };
 
-// Smooth value noise: hashed lattice values blended with a quintic fade, three octaves.
+// Three octaves of value noise per channel, and a slower one for alpha.
 class Noise final : public Procedural {
 public:
     using Procedural::Procedural;
@@ -94,32 +126,6 @@ public:
             rgba[c] = static_cast<float>(std::clamp(sum * 1.15, 0.0, 1.0));
         }
         rgba[3] = static_cast<float>(std::clamp(0.25 + valueNoise(q * 1.5, 31), 0.0, 1.0));
-    }
-
-private:
-    static double lattice(int64_t x, int64_t y, int64_t z, int seed)
-    {
-        uint64_t h =
-            static_cast<uint64_t>(x) * 0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(y) * 0xC2B2AE3D27D4EB4Full ^
-            static_cast<uint64_t>(z) * 0x165667B19E3779F9ull ^ static_cast<uint64_t>(seed) * 0x27D4EB2F165667C5ull;
-        h ^= h >> 31;
-        h *= 0xBF58476D1CE4E5B9ull;
-        h ^= h >> 29;
-        return static_cast<double>(h >> 11) / static_cast<double>(1ull << 53);
-    }
-    static double fade(double t) { return t * t * t * (t * (t * 6 - 15) + 10); }
-    static double valueNoise(const Vec3& p, int seed)
-    {
-        double fx = std::floor(p.x), fy = std::floor(p.y), fz = std::floor(p.z);
-        auto ix = static_cast<int64_t>(fx), iy = static_cast<int64_t>(fy), iz = static_cast<int64_t>(fz);
-        double tx = fade(p.x - fx), ty = fade(p.y - fy), tz = fade(p.z - fz);
-        double result = 0;
-        for (int corner = 0; corner < 8; ++corner) {
-            int dx = corner & 1, dy = (corner >> 1) & 1, dz = corner >> 2;
-            double w = (dx ? tx : 1 - tx) * (dy ? ty : 1 - ty) * (dz ? tz : 1 - tz);
-            result += w * lattice(ix + dx, iy + dy, iz + dz, seed);
-        }
-        return result;
     }
 };
 

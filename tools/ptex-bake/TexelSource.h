@@ -21,6 +21,9 @@ public:
     virtual bool needsUvs() const = 0;
 };
 
+// Smooth value noise in [0, 1) at `p`; each seed gives another field.
+double valueNoise(const host::Vec3& p, int seed = 0);
+
 // The names accepted by makeProcedural, for messages.
 const char* proceduralNames();
 

@@ -1,5 +1,7 @@
 #include "HostTestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -59,6 +61,9 @@ CommandResult runCommand(const std::vector<std::string>& args, const std::string
 std::string scratchFolder(const std::string& name)
 {
     fs::path dir = fs::path(TARSK_BUILD_DIR) / "test-scratch" / "host-programs" / name;
+    // CTest runs the tests in parallel: each test gets its own folder under `name`.
+    if (const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info())
+        dir /= std::string(test->test_suite_name()) + "." + test->name();
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir.string();
