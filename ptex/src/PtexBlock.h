@@ -23,7 +23,7 @@ class ResidentBlockOwner;
 // What a block is for; part of its key.
 enum class BlockRole : uint8_t { levelFace = 1, reduction = 2, levelIndex = 3, reductionOrder = 4, constantView = 5 };
 
-// Keys never equal the table's empty (0) and removed (1) markers: the role sits in the top byte.
+// Keys are never 0: the role, never 0, sits in the top byte.
 inline uint64_t blockKey(BlockRole role, uint16_t param, uint32_t faceid)
 {
     return (uint64_t(role) << 56) | (uint64_t(param) << 32) | uint64_t(faceid);

@@ -51,27 +51,23 @@ struct LevelIndexLayout {
     }
 };
 
-std::unique_ptr<uint8_t[]> allocateBytes(size_t size)
-{
-    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size ? size : 1]);
-}
-
 Block* fail(ReadError& error, ReadErrorCode code)
 {
     error = ReadError(code);
     return nullptr;
 }
 
-// Inflates a planar image and interleaves its channels into dst.
-bool decodeImage(const FileIndex& index, Encoding encoding, const uint8_t* zip, uint32_t zipSize, Res res, uint8_t* dst)
+// Inflates a planar image (into the inflater's scratch) and interleaves its channels into dst.
+bool decodeImage(const FileIndex& index, Encoding encoding, PtexZip::Inflater& inflater, const uint8_t* zip,
+                 uint32_t zipSize, Res res, uint8_t* dst)
 {
     const DataType dt = index.dataType();
     const size_t size = size_t(index.pixelSize) << (res.ulog2 + res.vlog2);
-    std::unique_ptr<uint8_t[]> planar = allocateBytes(size);
-    if (!planar || !PtexZip::inflateExact(zip, zipSize, planar.get(), size)) return false;
-    if (encoding == enc_diffzipped) PtexUtils::decodeDifference(planar.get(), int(size), dt);
+    uint8_t* planar = inflater.imageBuffer(size);
+    if (!planar || !inflater.inflateExact(zip, zipSize, planar, size)) return false;
+    if (encoding == enc_diffzipped) PtexUtils::decodeDifference(planar, int(size), dt);
     const int rowBytes = DataSize(dt) * res.u();
-    PtexUtils::interleave(planar.get(), rowBytes, res.u(), res.v(), dst, index.pixelSize * res.u(), dt,
+    PtexUtils::interleave(planar, rowBytes, res.u(), res.v(), dst, index.pixelSize * res.u(), dt,
                           index.header.nchannels);
     return true;
 }
@@ -203,12 +199,13 @@ Block* decodeStoredBlock(ByteSource& file, const FileIndex& index, const BlockLo
     case enc_diffzipped: {
         const size_t size = size_t(pixelSize) << (res.ulog2 + res.vlog2);
         if (!plausibleInflate(size, blockSize)) return fail(error, ReadErrorCode::unzipFailed);
-        std::unique_ptr<uint8_t[]> zip = allocateBytes(blockSize);
+        PtexZip::Inflater inflater;
+        uint8_t* zip = inflater.zipBuffer(blockSize);
         if (!zip) return fail(error, ReadErrorCode::outOfMemory);
-        if (!file.readAt(pos, zip.get(), blockSize, error)) return nullptr;
+        if (!file.readAt(pos, zip, blockSize, error)) return nullptr;
         Block* block = residency.makeBlock(Block::kPacked, res, pixelSize, size);
         if (!block) return fail(error, ReadErrorCode::outOfMemory);
-        if (!decodeImage(index, location.header.encoding(), zip.get(), blockSize, res, block->payload())) {
+        if (!decodeImage(index, location.header.encoding(), inflater, zip, blockSize, res, block->payload())) {
             residency.discard(block);
             return fail(error, ReadErrorCode::unzipFailed);
         }

@@ -9,7 +9,9 @@ PTEX_NAMESPACE_BEGIN
 
 namespace {
 
-Block* const kRemoved = reinterpret_cast<Block*>(uintptr_t(1));  // never dereferenced
+// The removed marker: the address of a byte of our own, so never a block's; never dereferenced.
+alignas(Block) unsigned char removedMarker;
+Block* const kRemoved = reinterpret_cast<Block*>(&removedMarker);
 constexpr size_t kMinCapacity = 64;
 
 // Eight consecutive faces of one kind share a run of eight buckets (two cache lines), so that

@@ -162,10 +162,11 @@ bool ByteSource::readZip(uint64_t pos, uint32_t zipSize, uint8_t* dst, size_t me
 {
     if (!plausibleInflate(memSize, zipSize) || !inFile(pos, zipSize, size()))
         return fail(error, ReadErrorCode::unzipFailed);
-    std::unique_ptr<uint8_t[]> zip = allocateBytes(zipSize);
+    PtexZip::Inflater inflater;
+    uint8_t* zip = inflater.zipBuffer(zipSize);
     if (!zip) return fail(error, ReadErrorCode::outOfMemory);
-    if (!readAt(pos, zip.get(), zipSize, error)) return false;
-    if (!PtexZip::inflateExact(zip.get(), zipSize, dst, memSize)) return fail(error, ReadErrorCode::unzipFailed);
+    if (!readAt(pos, zip, zipSize, error)) return false;
+    if (!inflater.inflateExact(zip, zipSize, dst, memSize)) return fail(error, ReadErrorCode::unzipFailed);
     return true;
 }
 

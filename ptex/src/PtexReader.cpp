@@ -81,7 +81,7 @@ bool PtexReader::openFile(ReadError& error)
     if (!_file.open(error) || !parseFileIndex(_file, _setup.premultiply, _index, error)) return false;
     _file.rememberIdentity(_index);
     const int pixelSize = _index.pixelSize;
-    _zeroTexel.reset(new uint8_t[size_t(pixelSize)]());
+    _zeroTexel = std::make_unique<uint8_t[]>(size_t(pixelSize));  // zero-filled
     _errorFace.value = _zeroTexel.get();
     _errorFace.pixelSize = pixelSize;
     int keys = 0;

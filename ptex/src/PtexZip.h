@@ -1,8 +1,9 @@
-// Inflating one zip block (a complete zlib stream) into a buffer of exactly known size.
+// Inflating zip blocks (complete zlib streams) into buffers of exactly known size.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "PtexVersion.h"
 
@@ -10,8 +11,35 @@ PTEX_NAMESPACE_BEGIN
 
 namespace PtexZip {
 
-// True only if src holds a valid zlib stream that inflates to exactly dstSize bytes. Bytes
-// after the end of the stream are ignored.
+struct ThreadInflater;
+
+// The calling thread's inflater for one scope: a zlib stream kept between blocks (reset rather
+// than made anew: a new stream allocates about 7 KB of state, which dominated the decoding of
+// small faces) and two scratch buffers, for a block's stored bytes and its inflated image, kept
+// while they are small. When the thread's inflater is in use further up the stack, the scope
+// works with a stream and buffers of its own. Not counted in any cache's memory: it is per
+// thread, at most a few hundred KB.
+class Inflater {
+public:
+    Inflater() noexcept;
+    ~Inflater();
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+
+    // True only if src holds a valid zlib stream that inflates to exactly dstSize bytes. Bytes
+    // after the end of the stream are ignored.
+    bool inflateExact(const uint8_t* src, size_t srcSize, uint8_t* dst, size_t dstSize) noexcept;
+    // Buffers of at least `size` bytes, valid until the scope ends or the same buffer is asked
+    // for again; null when out of memory.
+    uint8_t* zipBuffer(size_t size) noexcept;
+    uint8_t* imageBuffer(size_t size) noexcept;
+
+private:
+    ThreadInflater* _thread;  // null: this scope's own
+    std::unique_ptr<ThreadInflater> _own;
+};
+
+// One block with the calling thread's inflater (see Inflater::inflateExact).
 bool inflateExact(const uint8_t* src, size_t srcSize, uint8_t* dst, size_t dstSize);
 
 }  // namespace PtexZip

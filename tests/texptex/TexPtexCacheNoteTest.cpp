@@ -24,20 +24,6 @@ namespace {
 
 constexpr int kGrid = 24;
 
-MeshLists gridMesh()
-{
-    std::vector<Vector3f> vertices;
-    for (int y = 0; y <= kGrid; ++y)
-        for (int x = 0; x <= kGrid; ++x) vertices.push_back({float(x), float(y), 0});
-    std::vector<std::vector<int32_t>> quads;
-    for (int y = 0; y < kGrid; ++y)
-        for (int x = 0; x < kGrid; ++x) {
-            const int32_t v = y * (kGrid + 1) + x;
-            quads.push_back({v, v + 1, v + kGrid + 2, v + kGrid + 1});
-        }
-    return fanMesh(vertices, quads);
-}
-
 // 576 faces of 32 x 32 RGB texels: about 1.7 MB at full resolution.
 std::string largeFile()
 {
@@ -63,7 +49,7 @@ std::vector<std::string> frameNotes(const std::string& path, int cacheSizeMb)
     h.setString("ptex_file", path.c_str());
     h.setInt("filter_type", 4);
     if (cacheSizeMb) h.setInt("cache_size", cacheSizeMb);
-    h.setMesh(gridMesh());
+    h.setMesh(quadGridMesh(kGrid));
     h.begin();
     EXPECT_TRUE(h.tex().ready);
     std::mt19937 random(7);

@@ -23,20 +23,6 @@ namespace {
 
 constexpr int kGrid = 4, kCorrupt = 5, kThreads = 4, kFrames = 3;
 
-MeshLists gridMesh()
-{
-    std::vector<Vector3f> vertices;
-    for (int y = 0; y <= kGrid; ++y)
-        for (int x = 0; x <= kGrid; ++x) vertices.push_back({float(x), float(y), 0});
-    std::vector<std::vector<int32_t>> quads;
-    for (int y = 0; y < kGrid; ++y)
-        for (int x = 0; x < kGrid; ++x) {
-            const int32_t v = y * (kGrid + 1) + x;
-            quads.push_back({v, v + 1, v + kGrid + 2, v + kGrid + 1});
-        }
-    return fanMesh(vertices, quads);
-}
-
 std::string corruptFile()
 {
     const std::string dir = tarsk::test::scratchDir() + "/texptex";
@@ -96,7 +82,7 @@ TEST(TexPtexReadErrorConcurrency, ACorruptFaceAnswersTheSameOnEveryThreadAndFram
         Harness h(kThreads, withLog);
         h.setString("ptex_file", path.c_str());
         h.setInt("filter_type", 1);
-        h.setMesh(gridMesh());
+        h.setMesh(quadGridMesh(kGrid));
         ::testing::internal::CaptureStderr();
         h.tex().renderBegin(&h.renderer());
         std::vector<TUtils::Color> seen;

@@ -29,6 +29,20 @@ MeshLists fanMesh(std::vector<Vector3f> vertices, const std::vector<std::vector<
     return lists;
 }
 
+MeshLists quadGridMesh(int side)
+{
+    std::vector<Vector3f> vertices;
+    for (int y = 0; y <= side; ++y)
+        for (int x = 0; x <= side; ++x) vertices.push_back({float(x), float(y), 0});
+    std::vector<std::vector<int32_t>> quads;
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x) {
+            const int32_t v = y * (side + 1) + x;
+            quads.push_back({v, v + 1, v + side + 2, v + side + 1});
+        }
+    return fanMesh(std::move(vertices), quads);
+}
+
 int ptexFaceCount(const MeshLists& lists, bool quadFile)
 {
     if (!quadFile) return static_cast<int>(lists.origFacesDegree.size());

@@ -31,6 +31,9 @@ struct MeshLists {
 // Original faces as vertex index lists; "faces" is their fan (0, k, k + 1).
 MeshLists fanMesh(std::vector<Vector3f> vertices, const std::vector<std::vector<int32_t>>& polygons);
 
+// side x side unit quads in the plane z = 0, face j * side + i at cell (i, j), as fanMesh lists.
+MeshLists quadGridMesh(int side);
+
 // Ptex faces one quad-type file needs for `lists`: one per 4-corner face, d per other face.
 int ptexFaceCount(const MeshLists& lists, bool quadFile);
 
