@@ -1,10 +1,12 @@
-// Exact-size inflate over zlib, with a stream and scratch buffers kept per thread.
+// Exact-size inflate over zlib, with streams and scratch buffers kept in a pool.
 
 #include "PtexZip.h"
 
 #include <zlib.h>
 
+#include <atomic>
 #include <climits>
+#include <memory>
 #include <new>
 
 PTEX_NAMESPACE_BEGIN
@@ -13,9 +15,9 @@ namespace PtexZip {
 
 namespace {
 
-// Scratch buffers up to this size stay with the thread between blocks (a tile's image is at
+// Scratch buffers up to this size stay with the inflater between blocks (a tile's image is at
 // most 64 KB); larger ones are given back when the scope ends.
-constexpr size_t kKeptBytes = 256 * 1024;
+constexpr size_t kKeptBytes = 128 * 1024;
 
 struct Buffer {
     std::unique_ptr<uint8_t[]> bytes;
@@ -41,13 +43,12 @@ struct Buffer {
 
 }  // namespace
 
-struct ThreadInflater {
+struct PooledInflater {
     z_stream stream{};
     bool ready = false;  // stream initialised
-    bool busy = false;   // lent to a scope
     Buffer zip, image;
 
-    ~ThreadInflater()
+    ~PooledInflater()
     {
         if (ready) inflateEnd(&stream);
     }
@@ -63,35 +64,43 @@ struct ThreadInflater {
 
 namespace {
 
-ThreadInflater& threadInflater() noexcept
+// Inflaters kept for reuse: about as many as threads decode at once. A pool rather than
+// thread_local storage: this library is linked into a plug-in that hosts dlopen, and the
+// sanitizer runtime we test with reports the TLS blocks of such libraries as leaks. Never
+// destroyed, so that what it holds at exit stays reachable.
+constexpr int kPoolSize = 16;
+
+std::atomic<PooledInflater*>* pool()
 {
-    thread_local ThreadInflater inflater;
-    return inflater;
+    static std::atomic<PooledInflater*>* slots = new std::atomic<PooledInflater*>[kPoolSize]();
+    return slots;
 }
 
 }  // namespace
 
-Inflater::Inflater() noexcept : _thread(&threadInflater())
+Inflater::Inflater() noexcept : _pooled(nullptr)
 {
-    if (_thread->busy) {
-        _thread = nullptr;
-        _own.reset(new (std::nothrow) ThreadInflater);
-    } else {
-        _thread->busy = true;
-    }
+    std::atomic<PooledInflater*>* slots = pool();
+    for (int i = 0; i < kPoolSize && !_pooled; ++i) _pooled = slots[i].exchange(nullptr, std::memory_order_acquire);
+    if (!_pooled) _pooled = new (std::nothrow) PooledInflater;
 }
 
 Inflater::~Inflater()
 {
-    if (!_thread) return;
-    _thread->zip.trim();
-    _thread->image.trim();
-    _thread->busy = false;
+    if (!_pooled) return;
+    _pooled->zip.trim();
+    _pooled->image.trim();
+    std::atomic<PooledInflater*>* slots = pool();
+    for (int i = 0; i < kPoolSize; ++i) {
+        PooledInflater* empty = nullptr;
+        if (slots[i].compare_exchange_strong(empty, _pooled, std::memory_order_release)) return;
+    }
+    delete _pooled;
 }
 
 bool Inflater::inflateExact(const uint8_t* src, size_t srcSize, uint8_t* dst, size_t dstSize) noexcept
 {
-    ThreadInflater* state = _thread ? _thread : _own.get();
+    PooledInflater* state = _pooled;
     if (!state || srcSize > UINT_MAX || dstSize > UINT_MAX || !state->start()) return false;
     z_stream& zs = state->stream;
     zs.next_in = const_cast<Bytef*>(src);
@@ -107,13 +116,13 @@ bool Inflater::inflateExact(const uint8_t* src, size_t srcSize, uint8_t* dst, si
 
 uint8_t* Inflater::zipBuffer(size_t size) noexcept
 {
-    ThreadInflater* state = _thread ? _thread : _own.get();
+    PooledInflater* state = _pooled;
     return state ? state->zip.reserve(size) : nullptr;
 }
 
 uint8_t* Inflater::imageBuffer(size_t size) noexcept
 {
-    ThreadInflater* state = _thread ? _thread : _own.get();
+    PooledInflater* state = _pooled;
     return state ? state->image.reserve(size) : nullptr;
 }
 

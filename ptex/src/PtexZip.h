@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
 #include "PtexVersion.h"
 
@@ -11,14 +10,13 @@ PTEX_NAMESPACE_BEGIN
 
 namespace PtexZip {
 
-struct ThreadInflater;
+struct PooledInflater;
 
-// The calling thread's inflater for one scope: a zlib stream kept between blocks (reset rather
-// than made anew: a new stream allocates about 7 KB of state, which dominated the decoding of
-// small faces) and two scratch buffers, for a block's stored bytes and its inflated image, kept
-// while they are small. When the thread's inflater is in use further up the stack, the scope
-// works with a stream and buffers of its own. Not counted in any cache's memory: it is per
-// thread, at most a few hundred KB.
+// An inflater for one scope, taken from a process-wide pool and given back at its end: a zlib
+// stream kept between blocks (reset rather than made anew: a new stream allocates about 7 KB of
+// state, which dominated the decoding of small faces) and two scratch buffers, for a block's
+// stored bytes and its inflated image, kept while they are small. Not counted in any cache's
+// memory: the pool holds at most 16 inflaters of at most 263 KB each.
 class Inflater {
 public:
     Inflater() noexcept;
@@ -35,11 +33,10 @@ public:
     uint8_t* imageBuffer(size_t size) noexcept;
 
 private:
-    ThreadInflater* _thread;  // null: this scope's own
-    std::unique_ptr<ThreadInflater> _own;
+    PooledInflater* _pooled;  // null when out of memory
 };
 
-// One block with the calling thread's inflater (see Inflater::inflateExact).
+// One block with an inflater from the pool (see Inflater::inflateExact).
 bool inflateExact(const uint8_t* src, size_t srcSize, uint8_t* dst, size_t dstSize);
 
 }  // namespace PtexZip
