@@ -239,6 +239,17 @@ public:
 };
 
 // A shared, reference-counted set of open textures with limits on open files and memory.
+//
+// memUsed counts everything the cache allocates for its textures: decoded face data and
+// reductions, level indexes, tile directories, meta data, per-face bookkeeping and the cache's
+// own objects. Loads evict blocks no caller holds, so that memUsed stays at or under maxMem,
+// except for a floor that lives as long as a texture is open: its header, face-info table and
+// constant values (about 23 bytes per face for an RGB uint8 quad file), and, for every stored
+// level in use, a byte and a bit per face and the block table. A maxMem below the floor still
+// works: the cache then keeps only what the requests in flight need. maxFiles bounds the open
+// handles of this cache; all caches of the process together also stay within one budget of
+// open file descriptors (a quarter of the soft RLIMIT_NOFILE, at most 256), closing the least
+// recently used handles and reopening them on demand.
 class PtexCache {
 protected:
     virtual ~PtexCache() {}
