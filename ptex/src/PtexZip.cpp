@@ -66,14 +66,22 @@ namespace {
 
 // Inflaters kept for reuse: about as many as threads decode at once. A pool rather than
 // thread_local storage: this library is linked into a plug-in that hosts dlopen, and the
-// sanitizer runtime we test with reports the TLS blocks of such libraries as leaks. Never
-// destroyed, so that what it holds at exit stays reachable.
+// sanitizer runtime we test with reports the TLS blocks of such libraries as leaks. A static
+// object, so that what it holds is freed at exit and when the plug-in is unloaded.
 constexpr int kPoolSize = 16;
+
+struct Pool {
+    std::atomic<PooledInflater*> slots[kPoolSize] = {};
+    ~Pool()
+    {
+        for (std::atomic<PooledInflater*>& slot : slots) delete slot.exchange(nullptr);
+    }
+};
 
 std::atomic<PooledInflater*>* pool()
 {
-    static std::atomic<PooledInflater*>* slots = new std::atomic<PooledInflater*>[kPoolSize]();
-    return slots;
+    static Pool inflaters;
+    return inflaters.slots;
 }
 
 }  // namespace
