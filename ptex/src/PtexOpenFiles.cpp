@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <new>
 
 PTEX_NAMESPACE_BEGIN
 
@@ -29,10 +30,13 @@ struct OpenFileLists {
     uint64_t count = 0;
     int budget = 0;  // 0: not yet read from the limits
 
-    // Never destroyed: textures held by static objects may close their handles at exit.
+    // Never destroyed, as textures held by static objects may close their handles at exit; made
+    // in static storage rather than on the heap, so that a plug-in unloaded with this library
+    // in it leaves nothing behind.
     static OpenFileLists& instance()
     {
-        static OpenFileLists* lists = new OpenFileLists;
+        alignas(OpenFileLists) static unsigned char storage[sizeof(OpenFileLists)];
+        static OpenFileLists* lists = new (storage) OpenFileLists;
         return *lists;
     }
 
