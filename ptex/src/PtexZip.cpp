@@ -134,12 +134,6 @@ uint8_t* Inflater::imageBuffer(size_t size) noexcept
     return state ? state->image.reserve(size) : nullptr;
 }
 
-bool inflateExact(const uint8_t* src, size_t srcSize, uint8_t* dst, size_t dstSize)
-{
-    Inflater inflater;
-    return inflater.inflateExact(src, srcSize, dst, dstSize);
-}
-
 }  // namespace PtexZip
 
 PTEX_NAMESPACE_END

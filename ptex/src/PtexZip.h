@@ -36,9 +36,6 @@ private:
     PooledInflater* _pooled;  // null when out of memory
 };
 
-// One block with an inflater from the pool (see Inflater::inflateExact).
-bool inflateExact(const uint8_t* src, size_t srcSize, uint8_t* dst, size_t dstSize);
-
 }  // namespace PtexZip
 
 PTEX_NAMESPACE_END
