@@ -2,6 +2,7 @@
 // before anything is allocated for it or derived from it.
 #include "PtexFileIndex.h"
 
+#include "PtexBytes.h"
 #include "PtexUtils.h"
 #include "PtexZip.h"
 
@@ -14,11 +15,6 @@ PTEX_NAMESPACE_BEGIN
 using namespace PtexIO;
 
 namespace {
-
-std::unique_ptr<uint8_t[]> allocateBytes(size_t size)
-{
-    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size ? size : 1]);
-}
 
 bool validFaceRes(const FileIndex& index, Res res)
 {

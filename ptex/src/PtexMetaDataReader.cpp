@@ -2,6 +2,7 @@
 
 #include "PtexMetaDataReader.h"
 
+#include "PtexBytes.h"
 #include "PtexIO.h"
 
 #include <cstring>
@@ -15,11 +16,6 @@ int elementSize(MetaDataType type)
 {
     static const int sizes[] = {1, 1, 2, 4, 4, 8};
     return sizes[type];
-}
-
-std::unique_ptr<uint8_t[]> allocateBytes(size_t size)
-{
-    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size ? size : 1]);
 }
 
 }  // namespace

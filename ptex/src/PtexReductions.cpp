@@ -2,6 +2,7 @@
 // reduced image in one direction (triangles: in both), and the tiles of a tiled reduction.
 #include "PtexReductions.h"
 
+#include "PtexBytes.h"
 #include "PtexUtils.h"
 
 #include <cstring>
@@ -11,11 +12,6 @@
 PTEX_NAMESPACE_BEGIN
 
 namespace {
-
-std::unique_ptr<uint8_t[]> allocateBytes(size_t size)
-{
-    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size ? size : 1]);
-}
 
 // A block being computed: discarded unless taken.
 struct PendingBlock {
