@@ -8,6 +8,7 @@
 
 #include <sys/wait.h>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -58,8 +59,8 @@ class TexPtexScene : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir = tarsk::test::scratchDir() + "/texptex/" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::system(("mkdir -p " + dir).c_str());
+        dir = tarsk::test::scratchDir() + "/texptex";  // the scratch folder is this test's own
+        std::filesystem::create_directories(dir);
     }
 
     // A scene of one object with the given OBJ text, ptex file and renderer settings; the object
