@@ -26,8 +26,6 @@ FaceDataSource::~FaceDataSource()
     if (_slot) _sections->releaseSlot(_slot);
 }
 
-void FaceDataSource::sectionClosed() noexcept { _reader->sectionClosed(); }
-
 PtexFaceData* FaceDataSource::data(int faceid, Ptex::Res res)
 {
     if (!_reader) return _texture->getData(faceid, res);
@@ -44,7 +42,8 @@ PtexFaceData* FaceDataSource::tile(PtexFaceData* face, int index)
 
 bool FaceDataSource::failed() const { return _reader && _reader->inErrorState(); }
 
-void FaceDataSource::getPixel(int faceid, int u, int v, float* result, int firstchan, int nchannels, Ptex::Res res)
+void FaceDataSource::getPixelLoading(int faceid, int u, int v, float* result, int firstchan, int nchannels,
+                                     Ptex::Res res)
 {
     if (!_reader) {
         _texture->getPixel(faceid, u, v, result, firstchan, nchannels, res);

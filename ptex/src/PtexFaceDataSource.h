@@ -6,13 +6,12 @@
 
 #include "PtexBlock.h"
 #include "PtexReadSections.h"
+#include "PtexReader.h"
 #include "Ptexture.h"
 
 #include <memory>
 
 PTEX_NAMESPACE_BEGIN
-
-class PtexReader;
 
 class FaceDataSource {
 public:
@@ -51,14 +50,24 @@ public:
     {
         if (data && !_reader) data->release();
     }
-    void getPixel(int faceid, int u, int v, float* result, int firstchan, int nchannels, Ptex::Res res);
+    void getPixel(int faceid, int u, int v, float* result, int firstchan, int nchannels, Ptex::Res res)
+    {
+        if (_reader && _reader->residentPixelInSection(faceid, u, v, result, firstchan, nchannels, res)) return;
+        getPixelLoading(faceid, u, v, result, firstchan, nchannels, res);
+    }
+    // As PtexTexture::getFaceInfo, for a face id known to be valid.
+    const Ptex::FaceInfo& faceInfo(int faceid)
+    {
+        return _reader ? _reader->faceInfoAt(faceid) : _texture->getFaceInfo(faceid);
+    }
     // True once a read of our reader failed: an evaluation that read several blocks answers
     // zeros then, as every later one does, rather than a mix of the data it read before the
     // failure and the zeros after it.
     bool failed() const;
 
 private:
-    void sectionClosed() noexcept;
+    void getPixelLoading(int faceid, int u, int v, float* result, int firstchan, int nchannels, Ptex::Res res);
+    void sectionClosed() noexcept { _reader->sectionClosed(); }
 
     PtexTexture* _texture;
     PtexReader* _reader = nullptr;  // null: read through handles

@@ -15,11 +15,11 @@ namespace {
 
 // Shared argument checks; returns false when nothing more is to be read. A channel range that
 // starts outside the texture reads nothing and gives zeros, as a range that starts at the end.
-bool pointPreamble(PtexTexture* tx, float* result, int firstchan, int nchannels, int faceid)
+bool pointPreamble(const TextureShape& shape, float* result, int firstchan, int nchannels, int faceid)
 {
-    if (!tx || !result || nchannels <= 0) return false;
-    if (faceid < 0 || faceid >= tx->numFaces()) return false;
-    if (firstchan < 0 || firstchan >= tx->numChannels()) {
+    if (!result || nchannels <= 0) return false;
+    if (faceid < 0 || faceid >= shape.numFaces) return false;
+    if (firstchan < 0 || firstchan >= shape.numChannels) {
         std::fill(result, result + nchannels, 0.0f);
         return false;
     }
@@ -33,8 +33,8 @@ int texelIndex(float t, int res) { return int(fclamp(t, 0.0f, float(res - 1))); 
 void PtexPointFilter::eval(float* result, int firstchan, int nchannels, int faceid, float u, float v, float, float,
                            float, float, float, float)
 {
-    if (!pointPreamble(_tx, result, firstchan, nchannels, faceid)) return;
-    const Ptex::Res res = _tx->getFaceInfo(faceid).res;
+    if (!pointPreamble(_shape, result, firstchan, nchannels, faceid)) return;
+    const Ptex::Res res = _source.faceInfo(faceid).res;
     const int resU = res.u(), resV = res.v();
     const int ui = texelIndex(u * float(resU), resU);
     const int vi = texelIndex(v * float(resV), resV);
@@ -45,8 +45,8 @@ void PtexPointFilter::eval(float* result, int firstchan, int nchannels, int face
 void PtexPointFilterTri::eval(float* result, int firstchan, int nchannels, int faceid, float u, float v, float, float,
                               float, float, float, float)
 {
-    if (!pointPreamble(_tx, result, firstchan, nchannels, faceid)) return;
-    const Ptex::Res res = _tx->getFaceInfo(faceid).res;
+    if (!pointPreamble(_shape, result, firstchan, nchannels, faceid)) return;
+    const Ptex::Res res = _source.faceInfo(faceid).res;
     const int n = res.u();
     float ut = u * float(n), vt = v * float(n);
     if (std::isnan(ut)) ut = 0;

@@ -292,9 +292,19 @@ bool PtexReader::readResidentTexel(int faceid, int u, int v, float* result, int 
                                          : _slots->find(blockKey(BlockRole::levelFace, 0, uint32_t(faceid)), hold);
     if (!block) return false;
     Block* tile = nullptr;
-    const Block* source = block;
-    size_t offset = 0;
-    if (block->kind == Block::kTiled) {
+    const uint8_t* texel;
+    // A stored face's block holds its texels right after itself (a constant-encoded face: one
+    // texel), at the face's resolution. The address is formed from the block pointer and the
+    // face's resolution alone, not from fields of the block, so that the processor can load
+    // the texel while the block's first line is still on its way.
+    const size_t pixelSize = size_t(_index.pixelSize);
+    const size_t packedOffset = (size_t(v) * size_t(_index.faces[faceid].res.u()) + size_t(u)) * pixelSize;
+    const Block::Kind kind = block->kind;
+    if (kind == Block::kPacked) {
+        texel = block->payload() + packedOffset;
+    } else if (kind == Block::kConstant) {
+        texel = block->payload();
+    } else {
         const TileDirectory& tiles = *block->tiles;
         const Res tileRes = tiles.tileRes;
         const int index = (v >> tileRes.vlog2) * tiles.ntilesu + (u >> tileRes.ulog2);
@@ -303,14 +313,10 @@ bool PtexReader::readResidentTexel(int faceid, int u, int v, float* result, int 
             if (hold == Hold::handle) block->release();
             return false;
         }
-        source = tile;
         const int tu = u & (tileRes.u() - 1), tv = v & (tileRes.v() - 1);
-        offset = size_t(tv) * size_t(tileRes.u()) + size_t(tu);
-    } else {
-        offset = size_t(v) * size_t(block->blockRes.u()) + size_t(u);
+        texel = tile->data();
+        if (tile->kind != Block::kConstant) texel += (size_t(tv) * size_t(tileRes.u()) + size_t(tu)) * pixelSize;
     }
-    const uint8_t* texel = source->data();
-    if (source->kind != Block::kConstant) texel += offset * size_t(_index.pixelSize);
     const DataType dt = _index.dataType();
     if (dt == dt_uint8) {
         // ConvertToFloat's arithmetic, without the call: the common 8-bit case.

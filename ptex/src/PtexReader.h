@@ -95,6 +95,37 @@ public:
     // getData and getPixel for a caller inside a read section: nothing returned needs a release.
     PtexFaceData* getData(int faceid, Ptex::Res res, Hold hold);
     void getPixel(int faceid, int u, int v, float* result, int firstchan, int nchannels, Ptex::Res res, Hold hold);
+    // getPixel's common case inside a read section, inline for the point filters: all
+    // `nchannels` channels of a texel at the stored resolution of a face whose packed block is
+    // published. False, with nothing written, in every other case; getPixel answers those.
+    bool residentPixelInSection(int faceid, int u, int v, float* result, int firstchan, int nchannels, Ptex::Res res)
+    {
+        if (uint32_t(faceid) >= _index.header.nfaces || firstchan < 0 || nchannels <= 0 ||
+            nchannels > int(_index.header.nchannels) - firstchan)
+            return false;
+        const FaceInfo& face = _index.faces[faceid];
+        if (!(res == face.res) || face.isConstant() || uint32_t(u) >= uint32_t(res.u()) ||
+            uint32_t(v) >= uint32_t(res.v()) || inErrorState())
+            return false;
+        Block* block = _slots->findFaceInSection(0, uint32_t(faceid));
+        if (!block) return false;
+        // A packed block holds its texels right after itself at the face's resolution. The
+        // address comes from the block pointer and the face's resolution alone, not from the
+        // block's fields, so that the texel loads while the block's first line is on its way.
+        const DataType dt = _index.dataType();
+        const uint8_t* texel = block->payload() + (size_t(v) * size_t(res.u()) + size_t(u)) * size_t(_index.pixelSize) +
+                               size_t(firstchan) * size_t(DataSize(dt));
+        if (block->kind != Block::kPacked) return false;
+        if (dt == dt_uint8) {
+            // ConvertToFloat's arithmetic, without the call: the common 8-bit case.
+            for (int c = 0; c < nchannels; ++c) result[c] = float(texel[c]) * (1.f / 255.f);
+        } else {
+            ConvertToFloat(result, texel, dt, nchannels);
+        }
+        return true;
+    }
+    // getFaceInfo of a valid face id, inline.
+    const Ptex::FaceInfo& faceInfoAt(int faceid) const { return _index.faces[faceid]; }
 
     // TileLoader
     PtexFaceData* acquireTile(Block& directory, int tile, Hold hold) override;

@@ -114,11 +114,11 @@ void DataResidency::discardAll(Block* const* blocks, size_t count)
 
 void DataResidency::reclaim() { addMemory(-int64_t(_sections->reclaim())); }
 
-void DataResidency::sectionClosed()
+void DataResidency::sectionClosedOverLimit()
 {
     // What a reader evicted inside its own section could not be freed then; once over the
     // limit it is freed as soon as the section is over.
-    if (_maxMem && _memUsed.load(std::memory_order_relaxed) > int64_t(_maxMem) && _sections->retiredBytes()) reclaim();
+    if (_sections->retiredBytes()) reclaim();
 }
 
 void DataResidency::makeRoom(size_t bytes)

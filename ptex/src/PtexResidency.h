@@ -71,7 +71,10 @@ public:
         if (_maxMem && _memUsed.load(std::memory_order_relaxed) > int64_t(_maxMem)) makeRoom(0);
     }
     // A reader closed its read section (cheap unless over the limit with blocks retired).
-    void sectionClosed();
+    void sectionClosed()
+    {
+        if (_maxMem && _memUsed.load(std::memory_order_relaxed) > int64_t(_maxMem)) sectionClosedOverLimit();
+    }
     // Memory that eviction keeps free for allocations made where it cannot run (the growth of
     // a block table, under its lock); delta may be negative.
     void reserve(int64_t delta) { _reserved.fetch_add(delta, std::memory_order_relaxed); }
@@ -90,6 +93,7 @@ public:
     uint64_t blockReads() const { return _blockReads.load(std::memory_order_relaxed); }
 
 private:
+    void sectionClosedOverLimit();
     void linkLocked(Block* block);
     void unlinkLocked(Block* block);
     void notePeakWorkingSet();

@@ -176,7 +176,7 @@ TEST(Reader, ResolutionsComeFromStoredLevelsOrAlternatingHalvings)
     EXPECT_EQ(readAll(tx, 0, Ptex::Res(0, 0))[0], average);
 }
 
-TEST(Reader, SingleTexelsEqualTheStoredTexelsWhileBlocksComeAndGo)
+TEST(Reader, SingleTexelsAndPointLookupsEqualTheStoredTexelsWhileBlocksComeAndGo)
 {
     // Tiled faces with constant tiles, packed faces and a constant face, every data type, read
     // texel by texel at the stored resolution through a cache far too small for the texture, so
@@ -201,6 +201,7 @@ TEST(Reader, SingleTexelsEqualTheStoredTexelsWhileBlocksComeAndGo)
         Ptex::String error;
         PtexPtr<PtexTexture> tx(cache->get(path.c_str(), error));
         ASSERT_TRUE(tx) << error;
+        PtexPtr<PtexFilter> pointFilter(PtexFilter::getFilter(tx.get(), PtexFilter::Options(PtexFilter::f_point)));
         std::vector<std::vector<float>> expected(texDesc.faces.size());
         for (size_t f = 0; f < texDesc.faces.size(); f++) {
             const std::vector<unsigned char> stored = tarsk::test::makeFaceTexels(texDesc, int(f));
@@ -222,10 +223,18 @@ TEST(Reader, SingleTexelsEqualTheStoredTexelsWhileBlocksComeAndGo)
             const int firstchan = next(3);
             float got[3] = {-1, -1, -1};
             tx->getPixel(f, u, v, got, firstchan, 3);
+            // The point filter at the texel's centre reads the same texel, for the channels
+            // up to the last one and for a range past it.
+            const int pointChannels = i % 2 ? 3 : 3 - firstchan;
+            float point[3] = {-1, -1, -1};
+            pointFilter->eval(point, firstchan, pointChannels, f, (float(u) + 0.5f) / float(res.u()),
+                              (float(v) + 0.5f) / float(res.v()), 0, 0, 0, 0);
             const size_t t = texDesc.faces[f].constant ? 0 : size_t(v) * size_t(res.u()) + size_t(u);
             for (int c = 0; c < 3; c++) {
                 const float want = firstchan + c < 3 ? expected[f][t * 3 + size_t(firstchan + c)] : 0.0f;
                 ASSERT_EQ(got[c], want) << "face " << f << " texel (" << u << ", " << v << ") channel " << c;
+                ASSERT_EQ(point[c], c < pointChannels ? want : -1.0f)
+                    << "point filter, face " << f << " texel (" << u << ", " << v << ") channel " << c;
             }
         }
     }
