@@ -318,12 +318,7 @@ bool PtexReader::readResidentTexel(int faceid, int u, int v, float* result, int 
         if (tile->kind != Block::kConstant) texel += (size_t(tv) * size_t(tileRes.u()) + size_t(tu)) * pixelSize;
     }
     const DataType dt = _index.dataType();
-    if (dt == dt_uint8) {
-        // ConvertToFloat's arithmetic, without the call: the common 8-bit case.
-        for (int c = 0; c < nchannels; ++c) result[c] = float(texel[firstchan + c]) * (1.f / 255.f);
-    } else {
-        ConvertToFloat(result, texel + size_t(firstchan) * size_t(DataSize(dt)), dt, nchannels);
-    }
+    texelToFloat(result, texel + size_t(firstchan) * size_t(DataSize(dt)), dt, nchannels);
     if (hold == Hold::handle) {
         if (tile) tile->release();
         block->release();

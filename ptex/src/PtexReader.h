@@ -116,12 +116,7 @@ public:
         const uint8_t* texel = block->payload() + (size_t(v) * size_t(res.u()) + size_t(u)) * size_t(_index.pixelSize) +
                                size_t(firstchan) * size_t(DataSize(dt));
         if (block->kind != Block::kPacked) return false;
-        if (dt == dt_uint8) {
-            // ConvertToFloat's arithmetic, without the call: the common 8-bit case.
-            for (int c = 0; c < nchannels; ++c) result[c] = float(texel[c]) * (1.f / 255.f);
-        } else {
-            ConvertToFloat(result, texel, dt, nchannels);
-        }
+        texelToFloat(result, texel, dt, nchannels);
         return true;
     }
     // getFaceInfo of a valid face id, inline.
@@ -165,6 +160,16 @@ private:
     Block* reductionOrder();
     PtexFaceData* published(Block* made, Hold hold);
     bool readResidentTexel(int faceid, int u, int v, float* result, int firstchan, int nchannels, Hold hold);
+    // ConvertToFloat of `nchannels` channels starting at `channels`, with the arithmetic of the
+    // common 8-bit case inline instead of the call.
+    static void texelToFloat(float* result, const uint8_t* channels, DataType dt, int nchannels)
+    {
+        if (dt == dt_uint8) {
+            for (int c = 0; c < nchannels; ++c) result[c] = float(channels[c]) * (1.f / 255.f);
+        } else {
+            ConvertToFloat(result, channels, dt, nchannels);
+        }
+    }
 
     Setup _setup;
     std::unique_ptr<DataResidency> _ownResidency;  // an uncached texture's
