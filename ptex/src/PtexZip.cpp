@@ -2,6 +2,8 @@
 
 #include "PtexZip.h"
 
+#include "PtexBytes.h"
+
 #include <zlib.h>
 
 #include <atomic>
@@ -27,7 +29,7 @@ struct Buffer {
     {
         if (size == 0) size = 1;
         if (capacity < size) {
-            bytes.reset(new (std::nothrow) uint8_t[size]);
+            bytes = allocateBytes(size);
             capacity = bytes ? size : 0;
         }
         return bytes.get();
